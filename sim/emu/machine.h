@@ -1,0 +1,49 @@
+// The emulated machine as a whole: what is in it (the discs, the floppy),
+// where its logs go, and the reset that puts every emulator into its start
+// state. discbox-sim fills the configuration from its command line; tests
+// fill it directly. It is set before the first fork and only read after.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct Disc {
+  enum class Kind { audio, data, blank, empty };
+  Kind kind = Kind::empty;
+  std::vector<int> track_seconds;  // audio: the length of each track
+  std::string folder;              // data: the folder that is the disc's ISO 9660 tree
+};
+
+struct MachineConfig {
+  std::vector<Disc> discs;          // discs[0] is in the drive at start
+  double swap_delay_seconds = 2.0;  // from an eject to the next disc going in
+  std::string display_log;          // empty: none
+  std::string drive_log;            // empty: none
+  int display_event_fd = -1;        // written (8 bytes) whenever what the display shows changes
+  std::string floppy_folder;        // empty: no floppy in the floppy drive
+  std::string cdrom_mount_point;    // a path the mounts emulator makes into a link to the disc
+  std::string floppy_mount_point;   // the same for the floppy
+  std::string decoder = "/bin/mpg123";
+};
+
+MachineConfig &machine_config();
+
+// Puts every emulator into its start state from machine_config(): display
+// off and blank, drive holding discs[0], nothing mounted, clock offset 0.
+// Makes the shared mappings, so call it before the first fork.
+void reset_machine();
+
+// The emulated time (drive playback, disc swaps): the monotonic clock plus
+// an offset that tests can push forward to make a track end without waiting.
+std::int64_t now_nanoseconds();
+void advance_clock(std::int64_t nanoseconds);
+
+// Each emulator's own reset, called by reset_machine().
+void reset_display_emulator();
+void reset_drive_emulator();
+void reset_mounts_emulator();
+
+}  // namespace sim

@@ -1,0 +1,38 @@
+// Emulator state that every process of the program sees.
+//
+// The MP3 mode runs in a forked child and writes the display and the drive
+// too, so the emulated hardware must not be copied on fork: each emulator
+// keeps its state in a MAP_SHARED mapping, made before the first fork, and
+// guards it with a process-shared mutex.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <new>
+
+namespace sim {
+
+// A zeroed MAP_SHARED anonymous mapping of `size` bytes. Aborts when the
+// mapping cannot be made: the emulators cannot run without it.
+void *map_shared(std::size_t size);
+
+template <class T>
+T *make_shared_object() {
+  return new (map_shared(sizeof(T))) T();
+}
+
+// A mutex that works across processes; it lives inside a shared mapping.
+class SharedMutex {
+ public:
+  SharedMutex();
+  SharedMutex(const SharedMutex &) = delete;
+  SharedMutex &operator=(const SharedMutex &) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  pthread_mutex_t mutex_;
+};
+
+}  // namespace sim

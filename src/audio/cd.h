@@ -1,0 +1,60 @@
+// The CD-ROM drive: table of contents, audio status, playback on the drive
+// itself (no audio data passes through the program), random order without
+// repeats, pause, stop, eject.
+//
+// Operations return 1 when they did their work and 0 when they refused or the
+// drive request that decides them failed. The class prints nothing and
+// allocates nothing; it talks to the drive only through the platform's
+// drive_* calls (linux/cdrom.h requests).
+#pragma once
+
+#include <linux/cdrom.h>
+
+class cd {
+ public:
+  int current_t;  // track reported current by the last successful status query
+
+  cd();
+  int read_status();
+  int open();
+  int close();
+  int play(int start, int end);
+  int play(int track);
+  int random(int flag);
+  int random();
+  int stop();
+  int pause();
+  int resume();
+  int eject();
+  int set_volume(int vol);
+  int next();
+  int previous();
+  int tracks();
+  int current();
+  int paused();
+  int playing();
+  int inside();
+  int read_info();
+  void tracks_clear();
+
+  static constexpr int max_tracks = 99;
+
+ private:
+  int new_cd();
+  int next_random();
+  int query_inside();
+  int track_played(int n);
+  void mark_track(int n);
+  int number_of_tracks_played();
+  void forget_disc();
+
+  int fd;
+  int Paused;
+  int Playing;
+  int cd_inside;
+  int ok;
+  int tracks_num;
+  int random_play;
+  int tracks_played[max_tracks];
+  cdrom_msf0 track[max_tracks + 2];
+};

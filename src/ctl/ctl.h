@@ -1,0 +1,64 @@
+// The program-wide shared state of the player.
+//
+// One process runs the mode-selection loop and the audio-CD mode; the MP3
+// mode runs in a forked child that gets its own copy of all of this. Inside
+// that child three threads (key loop, reader, writer) share the words below;
+// those that more than one thread reads and writes are atomic, and the
+// semaphores stay the only hand-offs between the threads.
+#pragma once
+
+#include <semaphore.h>
+#include <sys/types.h>
+
+#include <atomic>
+
+class cd;
+struct fs_entry;
+
+// The display is always addressed with the first parallel port's base.
+inline constexpr unsigned int lcd_port = 888;
+
+// The frame ring: 20 slots, each large enough for any frame the header rule
+// accepts.
+inline constexpr int ring_slots = 20;
+inline constexpr int slot_bytes = 2017;
+inline constexpr int file_name_bytes = 1024;
+inline constexpr int lcd_line_bytes = 80;
+
+// Values of player_status.
+inline constexpr int status_stopped = 0;
+inline constexpr int status_playing = 1;
+inline constexpr int status_paused = 2;
+inline constexpr int status_forward = 3;
+inline constexpr int status_rewind = 4;
+
+extern cd audio;
+
+extern int pipe_keyboard[2];  // slot 1: the key channel, a duplicate of stdin
+extern int pipe_data[2];      // the frame pipe from the writer to the decoder
+
+extern std::atomic<int> player_status;
+extern pid_t mpg_pid;
+
+// Library position (1-based) and the key loop's pending copy.
+extern unsigned int cur_interpret, cur_album, cur_title;
+extern unsigned int cur_interpret_, cur_album_, cur_title_;
+
+// Frame pipeline state.
+extern std::atomic<int> buffer_stat;
+extern std::atomic<int> buffer_size;
+extern std::atomic<int> read_buffer;
+extern std::atomic<int> write_buffer;
+extern std::atomic<int> close_input;
+extern sem_t *readS, *writeS, *pauseS, *openS;
+extern unsigned char *buffer[ring_slots];
+extern int *frame_size[ring_slots];
+
+extern char *file_name;  // file_name_bytes
+extern char *lcd_l1;     // lcd_line_bytes
+extern char *lcd_l2;     // lcd_line_bytes
+extern fs_entry **root_fs;
+
+// The outermost loop of the player: start-up, then wait for a disc, choose
+// the mode, run it, eject, forever. discbox's main() is just this.
+[[noreturn]] void control_main();

@@ -1,0 +1,17 @@
+// The disc library: the mounted disc scanned once into an artist / album /
+// title tree of the entries that matter (folders, and files that start with
+// a usable MPEG frame header).
+#pragma once
+
+struct fs_entry {
+  int entrys;      // a folder: number of kept children; a title file: -1
+  fs_entry **dir;  // a folder: kept children, then a null pointer; a title: null
+  char *name;      // the entry's own name, without any path
+};
+
+// Titles kept so far over the whole scan; shown on display line 2.
+extern unsigned int NR_files;
+
+// Scans the folder `dir` (no trailing "/"): returns its kept children and
+// stores their number in *count. `depth` is 1 for the mount point.
+fs_entry **open_entry(const char *dir, int *count, int depth);

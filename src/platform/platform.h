@@ -1,0 +1,42 @@
+// The seam between the player and the machine it runs on.
+//
+// The core reaches the hardware only through these few calls. discbox links
+// linux.cpp (real port I/O, real ioctls on the CD-ROM device, real mounts);
+// discbox-sim and every test link the emulators in sim/emu instead. Each
+// implementation is a thin pass-through: it decides nothing and prints
+// nothing, so every diagnostic stays in core code that the tests reach.
+//
+// Everything else the player uses (files, fork, exec, pipes, threads,
+// semaphores, the terminal) is ordinary POSIX and called directly.
+#pragma once
+
+namespace platform {
+
+// Display port access. request_port_access() raises the I/O privilege
+// (iopl(3)) and returns 0, or -1 with errno set when it is refused.
+int request_port_access();
+void port_write(unsigned short port, unsigned char value);
+unsigned char port_read(unsigned short port);
+
+// The CD-ROM drive. drive_open() opens drive_device() read-only and blocking
+// and returns the descriptor, or -1 with errno set (ENOMEDIUM: no disc).
+// drive_request() issues one linux/cdrom.h request and returns what ioctl
+// returns (-1 with errno set on failure).
+int drive_open();
+int drive_request(int fd, unsigned long request, void *argument);
+int drive_close(int fd);
+
+// File systems. Both return 0, or -1 with errno set. Unmounting names the
+// mount point: today's kernels no longer take a device name there.
+int mount_filesystem(const char *device, const char *mount_point,
+                     const char *type, unsigned long flags);
+int unmount_filesystem(const char *mount_point);
+
+// The fixed names of this machine.
+const char *drive_device();        // "/dev/sr0"
+const char *cdrom_mount_point();   // "/cdrom"
+const char *floppy_device();       // "/dev/fd0"
+const char *floppy_mount_point();  // "/floppy"
+const char *decoder_program();     // "/bin/mpg123"
+
+}  // namespace platform
