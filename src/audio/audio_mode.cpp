@@ -1,0 +1,134 @@
+#include "audio/audio_mode.h"
+
+#include <sys/mount.h>
+
+#include <cctype>
+#include <cstdio>
+
+#include "audio/cd.h"
+#include "ctl/ctl.h"
+#include "ctl/key_channel.h"
+#include "ctl/texts.h"
+#include "lcd/lcd.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char text_mode_name[] = "Standard Modus...";
+constexpr char text_init[] = "init%i\n";
+constexpr char text_previous[] = " previous\n ";
+constexpr char text_next[] = " next\n ";
+constexpr char text_rewind[] = " rewind (not yet)\n ";
+constexpr char text_forward[] = " forward (not yet)\n ";
+constexpr char text_leave[] = " eject cd-a\n ";
+
+// A floppy is mounted read-only and given up again as soon as playback has
+// started; ext2 first, then FAT. Returns 0 when one of the mounts worked.
+int mount_floppy() {
+  int result = platform::mount_filesystem(platform::floppy_device(), platform::floppy_mount_point(),
+                                          "ext2", MS_RDONLY);
+  if (result != 0) {
+    result = platform::mount_filesystem(platform::floppy_device(), platform::floppy_mount_point(),
+                                        "vfat", MS_RDONLY);
+  }
+  return result;
+}
+
+// The track now playing. Nothing else polls the drive while the mode waits
+// for keys, so ask before stepping from it.
+int track_now_playing() {
+  audio.read_status();
+  return audio.current_t;
+}
+
+void step_back(int last_track) {
+  int current = track_now_playing();
+  if (current > 1) {
+    audio.tracks_clear();
+    audio.play(current - 1, last_track);
+  }
+  std::fputs(text_previous, stdout);
+}
+
+void step_forward(int last_track) {
+  int current = track_now_playing();
+  if (current < last_track) {
+    audio.tracks_clear();
+    audio.play(current + 1, last_track);
+  }
+  std::fputs(text_next, stdout);
+}
+
+void pause_or_resume() {
+  if (player_status == status_playing) {
+    player_status = status_paused;
+    audio.pause();
+  } else if (player_status == status_paused) {
+    player_status = status_playing;
+    audio.resume();
+  }
+}
+
+void play_or_resume(int last_track) {
+  if (player_status == status_paused) {
+    player_status = status_playing;
+    audio.resume();
+  } else {
+    player_status = status_playing;
+    audio.play(1, last_track);
+  }
+}
+
+}  // namespace
+
+int main_audio() {
+  lcd_init(lcd_port);
+  lcd_set_string(lcd_port, text_mode_name, 1);
+  std::FILE *tty_f = open_key_stream();
+  int lastTrack = audio.tracks();
+  int fd0_mounted = mount_floppy();
+  std::printf(text_init, 1);
+  player_status = status_playing;
+  audio.play(1, lastTrack);
+  if (fd0_mounted == 0) platform::unmount_filesystem(platform::floppy_mount_point());
+
+  for (;;) {
+    int key = read_key(tty_f);
+    if (key <= 0 || key == '\n') continue;
+    switch (std::toupper(key)) {
+      case 'A':
+      case 'D':
+      case 'S':
+        step_back(lastTrack);
+        break;
+      case 'E':
+      case 'Q':
+      case 'W':
+        step_forward(lastTrack);
+        break;
+      case 'B':
+        pause_or_resume();
+        break;
+      case 'N':
+        play_or_resume(lastTrack);
+        break;
+      case 'M':
+        player_status = status_stopped;
+        audio.stop();
+        break;
+      case 'F':
+        std::fputs(text_rewind, stdout);
+        break;
+      case 'R':
+        std::fputs(text_forward, stdout);
+        break;
+      case 'X':
+        std::fputs(text_leave, stdout);
+        if (tty_f != nullptr) std::fclose(tty_f);
+        return 0;
+      default:
+        std::fputs(text_unknown_key, stdout);
+        break;
+    }
+  }
+}

@@ -1,0 +1,27 @@
+#include "ctl/key_channel.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "ctl/ctl.h"
+
+std::FILE *open_key_stream() {
+  int descriptor = fcntl(pipe_keyboard[1], F_DUPFD_CLOEXEC, 0);
+  if (descriptor < 0) return nullptr;
+  std::FILE *keys = fdopen(descriptor, "r");
+  if (keys == nullptr) {
+    close(descriptor);
+    return nullptr;
+  }
+  setvbuf(keys, nullptr, _IONBF, 0);
+  return keys;
+}
+
+int read_key(std::FILE *keys) {
+  int key = keys != nullptr ? std::fgetc(keys) : EOF;
+  if (key == EOF) {
+    if (keys != nullptr) std::clearerr(keys);
+    sleep(1);
+  }
+  return key;
+}

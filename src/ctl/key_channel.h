@@ -1,0 +1,18 @@
+// The key channel: single key bytes from the terminal (standard input in raw
+// mode), shared by both modes and by every MP3-mode child.
+#pragma once
+
+#include <cstdio>
+
+// Opens an unbuffered read stream of the caller's own on the key channel.
+// The stream sits on a duplicate of the channel's descriptor, so closing it
+// leaves the channel open for the next mode; being unbuffered, it never
+// takes keys meant for a later mode into a buffer that dies with it.
+// Returns null when no stream can be opened.
+std::FILE *open_key_stream();
+
+// The next byte from `keys`, as fgetc gives it. At the end of the input (or
+// on a read error) it waits one second before it returns, so that a caller
+// that ignores such results and reads again never spins. A null stream
+// (none could be opened) counts as one at its end.
+int read_key(std::FILE *keys);
