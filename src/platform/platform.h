@@ -28,8 +28,8 @@ int drive_close(int fd);
 
 // File systems. Both return 0, or -1 with errno set. Unmounting names the
 // mount point: today's kernels no longer take a device name there.
-int mount_filesystem(const char *device, const char *mount_point,
-                     const char *type, unsigned long flags);
+int mount_filesystem(const char *device, const char *mount_point, const char *type,
+                     unsigned long flags);
 int unmount_filesystem(const char *mount_point);
 
 // The fixed names of this machine.

@@ -1,0 +1,159 @@
+#include "program/options.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace sim {
+
+namespace {
+
+constexpr char usage[] =
+    "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--drive-log FILE]\n"
+    "                   [--run-for SECONDS] [--swap-delay SECONDS] [--floppy DIR]\n"
+    "                   [DISC ...]\n"
+    "\n"
+    "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
+    "and a floppy drive. Keys come from standard input, the player's console\n"
+    "lines go to standard output. On a terminal the display is drawn at the top\n"
+    "and Ctrl-C ends the simulation.\n"
+    "\n"
+    "DISC is one of\n"
+    "  FOLDER              an MP3 data disc whose root is FOLDER\n"
+    "  audio:S1,S2,...     an audio CD whose tracks last S1, S2, ... seconds\n"
+    "  blank               a disc that neither plays nor mounts\n"
+    "  empty               no disc: the tray stays empty for one swap delay\n"
+    "The drive holds the first disc at start; each eject takes the disc out and\n"
+    "puts the next one in after the swap delay. Without DISC: the demo discs.\n"
+    "\n"
+    "  --decoder PATH      the decoder program (default: the bundled frame-sink)\n"
+    "  --display-log FILE  append |line 1|line 2| whenever the display changes\n"
+    "  --drive-log FILE    append one line per request the drive receives\n"
+    "  --run-for SECONDS   end the simulation, every process included, after this\n"
+    "  --swap-delay SECONDS  from an eject to the next disc (default 2)\n"
+    "  --floppy DIR        put a floppy holding DIR into the floppy drive\n";
+
+int fail(const std::string &problem) {
+  std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
+  return 2;
+}
+
+bool is_folder(const std::string &path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool parse_seconds(const char *text, double &seconds) {
+  char *end = nullptr;
+  errno = 0;
+  seconds = std::strtod(text, &end);
+  return errno == 0 && end != text && *end == '\0' && std::isfinite(seconds) && seconds >= 0 &&
+         seconds <= 1e7;
+}
+
+// "audio:S1,S2,...": 1 to 99 tracks of 1 second to 74 minutes each.
+bool parse_audio_disc(std::string_view spec, Disc &disc) {
+  disc = Disc{Disc::Kind::audio, {}, {}};
+  std::string lengths(spec.substr(std::strlen("audio:")));
+  const char *cursor = lengths.c_str();
+  while (*cursor != '\0') {
+    char *end = nullptr;
+    errno = 0;
+    long seconds = std::strtol(cursor, &end, 10);
+    if (errno != 0 || end == cursor || seconds < 1 || seconds > 74 * 60) return false;
+    disc.track_seconds.push_back(static_cast<int>(seconds));
+    if (*end == ',')
+      ++end;
+    else if (*end != '\0')
+      return false;
+    cursor = end;
+  }
+  return !disc.track_seconds.empty() && disc.track_seconds.size() <= 99;
+}
+
+std::string folder_of_this_program() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  path[length] = '\0';
+  std::string text(path);
+  return text.substr(0, text.rfind('/'));
+}
+
+// The demo discs: a short audio CD, then the demo MP3 disc built beside
+// the program.
+void add_demo_discs(MachineConfig &machine) {
+  machine.discs.push_back(Disc{Disc::Kind::audio, {12, 9, 15}, {}});
+  std::string mp3_demo = folder_of_this_program() + "/demo/mp3disc";
+  if (is_folder(mp3_demo)) machine.discs.push_back(Disc{Disc::Kind::data, {}, mp3_demo});
+}
+
+std::string default_decoder() {
+  std::string frame_sink = folder_of_this_program() + "/tools/frame-sink/frame-sink";
+  if (access(frame_sink.c_str(), X_OK) == 0) return frame_sink;
+  return "/bin/mpg123";
+}
+
+}  // namespace
+
+int parse_options(int argc, char **argv, SimOptions &options) {
+  MachineConfig &machine = options.machine;
+  machine.decoder = default_decoder();
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument = argv[i];
+    bool has_value = i + 1 < argc;
+    auto value = [&]() { return std::string(argv[++i]); };
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(usage, stdout);
+      return 0;
+    } else if (argument == "--decoder" && has_value) {
+      machine.decoder = value();
+    } else if (argument == "--display-log" && has_value) {
+      machine.display_log = value();
+    } else if (argument == "--drive-log" && has_value) {
+      machine.drive_log = value();
+    } else if (argument == "--floppy" && has_value) {
+      machine.floppy_folder = value();
+      if (!is_folder(machine.floppy_folder)) return fail("no folder " + machine.floppy_folder);
+    } else if ((argument == "--run-for" || argument == "--swap-delay") && has_value) {
+      double seconds = 0;
+      if (!parse_seconds(argv[++i], seconds)) {
+        return fail("not a number of seconds: " + std::string(argv[i]));
+      }
+      if (argument == "--run-for")
+        options.run_for_seconds = seconds;
+      else
+        machine.swap_delay_seconds = seconds;
+    } else if (argument.starts_with("--")) {
+      return fail("unknown option or missing value: " + std::string(argument));
+    } else if (argument == "blank") {
+      machine.discs.push_back(Disc{Disc::Kind::blank, {}, {}});
+    } else if (argument == "empty") {
+      machine.discs.push_back(Disc{Disc::Kind::empty, {}, {}});
+    } else if (argument.starts_with("audio:")) {
+      Disc disc;
+      if (!parse_audio_disc(argument, disc))
+        return fail("bad audio disc: " + std::string(argument));
+      machine.discs.push_back(disc);
+    } else if (is_folder(std::string(argument))) {
+      // The mount becomes a link to the folder: it must not depend on the
+      // working directory.
+      char *absolute = realpath(argv[i], nullptr);
+      machine.discs.push_back(Disc{Disc::Kind::data, {}, absolute});
+      std::free(absolute);
+    } else {
+      return fail("not a disc (no such folder): " + std::string(argument));
+    }
+  }
+  if (machine.discs.empty()) add_demo_discs(machine);
+  return -1;
+}
+
+}  // namespace sim

@@ -1,0 +1,64 @@
+#include "program/panel.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace sim {
+
+namespace {
+
+constexpr int panel_rows = 5;  // frame, two lines, frame, key help
+
+void write_all(const std::string &text) {
+  const char *data = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t written = write(STDOUT_FILENO, data, left);
+    if (written <= 0) return;
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+}
+
+// Display RAM may hold any byte; the terminal shows the printable ones.
+std::string printable(const std::string &line) {
+  std::string shown = line;
+  for (char &c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+  }
+  return shown;
+}
+
+}  // namespace
+
+Panel::Panel() {
+  winsize size{};
+  if (!isatty(STDOUT_FILENO) || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 ||
+      size.ws_row < panel_rows + 3) {
+    return;
+  }
+  active_ = true;
+  std::string frame = "+" + std::string(display_columns, '-') + "+";
+  // Clear the screen, draw the frame, keep the rows below it as the
+  // scrolling region for the console lines, and put the cursor there.
+  write_all("\033[2J\033[1;1H" + frame + "\r\n|" + std::string(display_columns, ' ') + "|\r\n|" +
+            std::string(display_columns, ' ') + "|\r\n" + frame +
+            "\r\nQ/A artist W/S album E/D title N play B pause M stop R/F fwd/rew X leave"
+            "  Ctrl-C quits\033[" +
+            std::to_string(panel_rows + 1) + ";" + std::to_string(size.ws_row) + "r\033[" +
+            std::to_string(panel_rows + 1) + ";1H");
+}
+
+Panel::~Panel() {
+  if (active_) write_all("\0337\033[r\0338\r\n");
+}
+
+void Panel::draw(const DisplayView &view) {
+  if (!active_) return;
+  write_all("\0337\033[2;2H" + printable(view.line1) + "\033[3;2H" + printable(view.line2) +
+            "\0338");
+}
+
+}  // namespace sim

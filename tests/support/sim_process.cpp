@@ -1,0 +1,183 @@
+#include "support/sim_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+extern char **environ;
+
+namespace {
+
+void close_if_open(int &descriptor) {
+  if (descriptor >= 0) close(descriptor);
+  descriptor = -1;
+}
+
+}  // namespace
+
+std::string built_program(const std::string &relative_path) {
+  return std::string(DISCBOX_BINARY_DIR) + "/" + relative_path;
+}
+
+SimProcess::SimProcess(const std::vector<std::string> &arguments,
+                       const std::vector<std::string> &environment) {
+  // Keys typed after the simulator ended must not end the test.
+  signal(SIGPIPE, SIG_IGN);
+  int input[2], console[2], error[2];
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(console, O_CLOEXEC) != 0 ||
+      pipe2(error, O_CLOEXEC) != 0) {
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, console[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
+
+  std::string program = built_program("discbox-sim");
+  std::vector<std::string> words{program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char *> argv;
+  for (auto &word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> variables(environment);
+  for (char **variable = environ; *variable != nullptr; ++variable) variables.push_back(*variable);
+  std::vector<char *> envp;
+  for (auto &variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+
+  if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+    pid_ = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(input[0]);
+  close(console[1]);
+  close(error[1]);
+  keys_ = input[1];
+  console_ = console[0];
+  error_ = error[0];
+  collector_ = std::thread(&SimProcess::collect, this);
+}
+
+SimProcess::~SimProcess() {
+  if (pid_ > 0 && wait_exit(std::chrono::milliseconds(0)) == -1) {
+    kill(pid_, SIGTERM);
+    if (wait_exit(std::chrono::seconds(10)) == -1) {
+      kill(pid_, SIGKILL);
+      wait_exit(std::chrono::seconds(10));
+    }
+  }
+  close_keys();
+  if (collector_.joinable()) collector_.join();
+  close_if_open(console_);
+  close_if_open(error_);
+}
+
+void SimProcess::collect() {
+  pollfd streams[2] = {{console_, POLLIN, 0}, {error_, POLLIN, 0}};
+  int open_streams = 2;
+  while (open_streams > 0) {
+    if (poll(streams, 2, -1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (streams[i].fd < 0 || !(streams[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char bytes[4096];
+      ssize_t count = read(streams[i].fd, bytes, sizeof bytes);
+      if (count <= 0) {
+        streams[i].fd = -1;
+        --open_streams;
+        continue;
+      }
+      std::lock_guard lock(mutex_);
+      (i == 0 ? output_ : errors_).append(bytes, static_cast<size_t>(count));
+      changed_.notify_all();
+    }
+  }
+  std::lock_guard lock(mutex_);
+  streams_closed_ = true;
+  changed_.notify_all();
+}
+
+void SimProcess::type(std::string_view keys) {
+  const char *data = keys.data();
+  size_t left = keys.size();
+  while (keys_ >= 0 && left > 0) {
+    ssize_t written = write(keys_, data, left);
+    if (written <= 0) return;
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+}
+
+void SimProcess::close_keys() { close_if_open(keys_); }
+
+size_t SimProcess::wait_for(std::string_view text, size_t from, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  size_t found = std::string::npos;
+  changed_.wait_for(lock, timeout, [&] {
+    found = output_.find(text, from);
+    return found != std::string::npos || streams_closed_;
+  });
+  found = output_.find(text, from);
+  return found == std::string::npos ? found : found + text.size();
+}
+
+size_t SimProcess::count(std::string_view text) const {
+  std::lock_guard lock(mutex_);
+  size_t occurrences = 0;
+  for (size_t at = output_.find(text); at != std::string::npos;
+       at = output_.find(text, at + text.size())) {
+    ++occurrences;
+  }
+  return occurrences;
+}
+
+std::string SimProcess::output() const {
+  std::lock_guard lock(mutex_);
+  return output_;
+}
+
+std::string SimProcess::errors() const {
+  std::lock_guard lock(mutex_);
+  return errors_;
+}
+
+int SimProcess::wait_exit(std::chrono::milliseconds timeout) {
+  if (ended_) return exit_status_;
+  if (pid_ <= 0) return -1;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t ended = waitpid(pid_, &status, WNOHANG);
+    if (ended == pid_) {
+      ended_ = true;
+      exit_status_ = status;
+      return status;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+TemporaryFolder::TemporaryFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "discbox-test.XXXXXX").string();
+  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> read_lines(const std::string &path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
