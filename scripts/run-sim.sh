@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# The player command: installs what the build needs, builds, and starts
+# discbox-sim with the bundled demo discs (or the discs and options given).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh build
+cmake -S . -B build/release -G Ninja -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=OFF >/dev/null
+cmake --build build/release -j "$(nproc)"
+exec build/release/discbox-sim "$@"

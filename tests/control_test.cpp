@@ -1,0 +1,95 @@
+// The mode-selection loop as a person meets it: discs go in, the prompt,
+// the mode, the eject, the next disc. Driven through discbox-sim.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool any_line_contains(const std::vector<std::string> &lines, const std::string &text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string &line) { return line.find(text) != std::string::npos; });
+}
+
+TEST(ModeSelection, EmptyDrivePromptsOnceASecondUntilTheTimeIsUp) {
+  TemporaryFolder folder;
+  SimProcess sim({"--run-for", "3.5", "--display-log", folder.file("display"), "empty"});
+  EXPECT_EQ(sim.wait_exit(), 0);
+  std::string output = sim.output();
+  EXPECT_EQ(output.rfind("\n\ncontrol started...\n", 0), 0u) << output;
+  EXPECT_NE(output.find("WWWWWW\niopl 0\n"), std::string::npos);
+  // The loop passes once a second: about three or four prompts in 3.5 s.
+  EXPECT_GE(sim.count("check cd...\n"), 3u);
+  EXPECT_LE(sim.count("check cd...\n"), 5u);
+  EXPECT_EQ(sim.count("modus.."), 0u);
+  auto shown = read_lines(folder.file("display"));
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), "|Bitte CD einlegen...                    |" + std::string(40, ' ') + "|");
+}
+
+TEST(ModeSelection, BlankDiscIsNeitherPlayedNorMountedNorEjected) {
+  TemporaryFolder folder;
+  SimProcess sim({"--run-for", "3", "--drive-log", folder.file("drive"), "blank"});
+  EXPECT_EQ(sim.wait_exit(), 0);
+  EXPECT_EQ(sim.count("modus.."), 0u);
+  EXPECT_GE(sim.count("check cd...\n"), 2u);
+  auto requests = read_lines(folder.file("drive"));
+  EXPECT_FALSE(any_line_contains(requests, "EJECT"));
+}
+
+TEST(ModeSelection, AudioDiscIsPlayedThenEjectedAndTheNextDiscGoesIn) {
+  TemporaryFolder folder;
+  SimProcess sim({"--swap-delay", "1", "--drive-log", folder.file("drive"), "audio:20,20",
+                  "audio:20"});
+  size_t at = sim.wait_for("audio modus..\n");
+  ASSERT_NE(at, std::string::npos) << sim.output();
+  at = sim.wait_for("init1\n", at);
+  ASSERT_NE(at, std::string::npos);
+  // The second X waits in the key channel until the next disc's mode reads it.
+  sim.type("XX");
+  at = sim.wait_for(" eject cd-a\n and eject 1\n", at);
+  ASSERT_NE(at, std::string::npos) << sim.output();
+  at = sim.wait_for("audio modus..\n", at);
+  ASSERT_NE(at, std::string::npos) << sim.output();
+  at = sim.wait_for(" eject cd-a\n and eject 1\n", at);
+  EXPECT_NE(at, std::string::npos) << sim.output();
+  EXPECT_EQ(sim.count("unknown KEY"), 0u);
+  auto requests = read_lines(folder.file("drive"));
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                          [](const std::string &line) { return line.rfind("EJECT", 0) == 0; }),
+            2);
+}
+
+// Every process of the simulation is gone when --run-for ends it.
+TEST(ModeSelection, NothingOutlivesTheSimulation) {
+  SimProcess sim({"--run-for", "3", "audio:30"});
+  ASSERT_NE(sim.wait_for("init1\n"), std::string::npos);
+  std::ifstream children("/proc/" + std::to_string(sim.pid()) + "/task/" +
+                         std::to_string(sim.pid()) + "/children");
+  pid_t player = 0;
+  children >> player;
+  ASSERT_GT(player, 0);
+  EXPECT_EQ(sim.wait_exit(), 0);
+  for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    char state;
+    int parent, group;
+    fields >> state >> parent >> group;
+    EXPECT_NE(group, player) << "left behind: " << line;
+  }
+  EXPECT_EQ(kill(player, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+}
+
+}  // namespace
