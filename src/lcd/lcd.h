@@ -1,25 +1,29 @@
 // The HD44780 display on the parallel port, driven from user space.
 //
-// Pin map (control register = base + 2; the port inverts bits 0, 1 and 3):
-//   bit 0  nStrobe   (pin 1)  -> R/W   bit set: write (pin low)
-//   bit 1  nAutoFeed (pin 14) -> not connected, always clear
-//   bit 2  nInit     (pin 16) -> E     bit set: E high
-//   bit 3  nSelectIn (pin 17) -> RS    bit set: instruction register (pin low)
-//   bits 6,7 always set; bit 4 (interrupt enable) and 5 (direction) clear.
-// Data register = base: D0-D7.
+// Every operation takes the port base (888 on the player) and is one fixed
+// sequence of port writes and busy-waits; the driver never reads the
+// controller to pace itself. How the display's lines hang on the port is in
+// lcd_wiring.h, the wait counts in lcd_timing.h.
 //
-// Every operation is one sequence of port writes and fixed busy-waits; one
-// mutex is held around each whole operation, so that the MP3 mode's key loop
-// and reader thread never interleave their sequences.
+// One mutex is held around each whole operation, so that the MP3 mode's key
+// loop and reader thread never interleave their sequences. Call lcd_init()
+// first in each process: it obtains the port access.
 #pragma once
 
 void lcd_init(unsigned int addr);
 void lcd_clear(unsigned int addr);
+// Writes up to 40 characters from column 0 of line 1 (line 1) or line 2
+// (any other line); the rest of the line keeps what it showed. A null
+// string does nothing.
 void lcd_set_string(unsigned int addr, const char *string, unsigned int line);
+// Writes one character at display-memory address position (low 7 bits).
 void lcd_set_char(unsigned int addr, unsigned char charakter, unsigned int position);
+// Sets the character-generator memory address position (low 6 bits).
 void lcd_cg(unsigned int addr, unsigned int position);
 void lcd_shift_left(unsigned int addr);
 void lcd_shift_right(unsigned int addr);
 void lcd_return(unsigned long addr);
+// Bit 7 (0 or 0x80) of a byte read back from the data register.
 int lcd_busy(unsigned int addr);
+// Always 0; touches no port.
 int lcd_wait(unsigned int addr);
