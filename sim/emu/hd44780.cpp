@@ -1,0 +1,185 @@
+// The controller's instruction set and memory map. Display RAM addresses in
+// two-line mode are 0x00-0x27 (line 1) and 0x40-0x67 (line 2); in one-line
+// mode 0x00-0x4F. The address counter steps through those 80 cells in order
+// and wraps from the last to the first, as the chip's does.
+#include "emu/hd44780.h"
+
+#include <cstring>
+
+namespace sim {
+
+namespace {
+constexpr int cells = 2 * Hd44780::columns;
+constexpr unsigned char line2_start = 0x40;
+constexpr unsigned char busy_flag = 0x80;
+}  // namespace
+
+void Hd44780::reset() {
+  pins_ = Hd44780Pins{};
+  held_ = Hd44780Pins{};
+  std::memset(display_ram_, ' ', sizeof display_ram_);
+  std::memset(generator_ram_, 0, sizeof generator_ram_);
+  address_ = 0;
+  address_in_generator_ = false;
+  eight_bit_ = true;
+  two_lines_ = false;
+  high_nibble_pending_ = false;
+  high_nibble_ = 0;
+  increment_ = true;
+  shift_on_write_ = false;
+  display_on_ = false;
+  display_shift_ = 0;
+  busy_until_ = 0;
+  busy_violations_ = 0;
+}
+
+void Hd44780::drive(const Hd44780Pins &pins, std::int64_t now_nanoseconds) {
+  const bool falling_edge = pins_.enable && !pins.enable;
+  // The lines must hold still around the falling edge; a host that changes
+  // RS or R/W in the same step as E still gets what stood while E was high.
+  if (pins.enable) held_ = pins;
+  pins_ = pins;
+  if (falling_edge) latch(now_nanoseconds);
+}
+
+void Hd44780::latch(std::int64_t now_nanoseconds) {
+  // Reading the busy flag and address is the one access allowed while busy.
+  if (held_.read && !held_.register_select_data) return;
+  if (busy(now_nanoseconds)) {
+    ++busy_violations_;
+    return;
+  }
+  if (held_.read) {
+    read_data();
+    busy_until_ = now_nanoseconds + instruction_nanoseconds;
+    return;
+  }
+  unsigned char byte = held_.data;
+  if (!eight_bit_) {
+    // 4-bit interface: D4-D7 carry the high half, then the low half.
+    if (!high_nibble_pending_) {
+      high_nibble_ = byte & 0xF0;
+      high_nibble_pending_ = true;
+      return;
+    }
+    high_nibble_pending_ = false;
+    byte = static_cast<unsigned char>(high_nibble_ | (byte >> 4));
+  }
+  transfer_byte(byte, now_nanoseconds);
+}
+
+void Hd44780::transfer_byte(unsigned char byte, std::int64_t now_nanoseconds) {
+  std::int64_t duration = instruction_nanoseconds;
+  if (held_.register_select_data) {
+    write_data(byte);
+  } else {
+    duration = execute_instruction(byte);
+  }
+  busy_until_ = now_nanoseconds + duration;
+}
+
+std::int64_t Hd44780::execute_instruction(unsigned char byte) {
+  if (byte & 0x80) {  // set display RAM address
+    address_ = normalised_display_address(byte & 0x7F);
+    address_in_generator_ = false;
+  } else if (byte & 0x40) {  // set character-generator RAM address
+    address_ = byte & 0x3F;
+    address_in_generator_ = true;
+  } else if (byte & 0x20) {  // function set: DL, N (F only picks the font)
+    eight_bit_ = byte & 0x10;
+    two_lines_ = byte & 0x08;
+    high_nibble_pending_ = false;
+    display_shift_ %= address_span();
+    if (!address_in_generator_) address_ = normalised_display_address(address_);
+  } else if (byte & 0x10) {  // cursor or display shift: S/C, R/L
+    if (byte & 0x08) {
+      shift_display(!(byte & 0x04));
+    } else {
+      move_address(byte & 0x04);
+    }
+  } else if (byte & 0x08) {  // display on/off (cursor and blink are not shown)
+    display_on_ = byte & 0x04;
+  } else if (byte & 0x04) {  // entry mode: I/D, S
+    increment_ = byte & 0x02;
+    shift_on_write_ = byte & 0x01;
+  } else if (byte & 0x02) {  // return home
+    address_ = 0;
+    address_in_generator_ = false;
+    display_shift_ = 0;
+    return clear_home_nanoseconds;
+  } else if (byte & 0x01) {  // clear display
+    std::memset(display_ram_, ' ', sizeof display_ram_);
+    address_ = 0;
+    address_in_generator_ = false;
+    display_shift_ = 0;
+    increment_ = true;
+    return clear_home_nanoseconds;
+  }
+  return instruction_nanoseconds;
+}
+
+void Hd44780::write_data(unsigned char byte) {
+  if (address_in_generator_) {
+    generator_ram_[address_] = byte & 0x1F;  // five dots a row
+    move_address(increment_);
+    return;
+  }
+  display_ram_[address_] = byte;
+  move_address(increment_);
+  if (shift_on_write_) shift_display(increment_);
+}
+
+// What a data read put on the lines is display_ram_ at the address before
+// this step; the read then moves the address counter like a write.
+void Hd44780::read_data() { move_address(increment_); }
+
+void Hd44780::move_address(bool increment) {
+  if (address_in_generator_) {
+    address_ = (address_ + (increment ? 1 : 0x3F)) & 0x3F;
+    return;
+  }
+  int cell = address_;
+  if (two_lines_ && address_ >= line2_start) cell = columns + (address_ - line2_start);
+  cell = (cell + (increment ? 1 : cells - 1)) % cells;
+  if (two_lines_ && cell >= columns) cell = line2_start + (cell - columns);
+  address_ = static_cast<unsigned char>(cell);
+}
+
+void Hd44780::shift_display(bool left) {
+  const int span = address_span();
+  display_shift_ = (display_shift_ + (left ? 1 : span - 1)) % span;
+}
+
+// Addresses outside the memory map have no defined meaning; like the common
+// emulations, land on the start of the next line.
+unsigned char Hd44780::normalised_display_address(unsigned char address) const {
+  if (!two_lines_) return address < cells ? address : 0;
+  if (address >= columns && address < line2_start) return line2_start;
+  if (address >= line2_start + columns) return 0;
+  return address;
+}
+
+unsigned char Hd44780::data_lines_output(std::int64_t now_nanoseconds) const {
+  if (pins_.register_select_data) {
+    return address_in_generator_ ? generator_ram_[address_] : display_ram_[address_];
+  }
+  return static_cast<unsigned char>((busy(now_nanoseconds) ? busy_flag : 0) | (address_ & 0x7F));
+}
+
+void Hd44780::shown_line(int line, char (&out)[columns]) const {
+  std::memset(out, ' ', columns);
+  if (!display_on_) return;
+  if (two_lines_) {
+    const int start = line == 1 ? 0 : line2_start;
+    for (int column = 0; column < columns; ++column) {
+      out[column] = static_cast<char>(display_ram_[start + (column + display_shift_) % columns]);
+    }
+  } else if (line == 1) {
+    // One-line mode drives only the top row of the panel.
+    for (int column = 0; column < columns; ++column) {
+      out[column] = static_cast<char>(display_ram_[(column + display_shift_) % cells]);
+    }
+  }
+}
+
+}  // namespace sim

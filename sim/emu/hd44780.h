@@ -1,0 +1,85 @@
+// An HD44780 character display controller as a plain state machine, fed
+// with the levels of its pins and the time they changed.
+//
+// It takes a byte on the falling edge of E, with RS, R/W and D0-D7 as they
+// stood while E was high, and keeps the controller's real state: display
+// RAM (two 40-character lines, or one of 80), character-generator RAM, the
+// address counter, entry mode, display on/off and the display shift. Each
+// instruction keeps it busy for its execution time (37 us, 1.52 ms for clear
+// display and return home); an instruction or character that arrives while
+// it is busy is lost, as on the real chip, and counted.
+//
+// The object holds no pointers, so it can live in memory that several
+// processes share.
+#pragma once
+
+#include <cstdint>
+
+namespace sim {
+
+struct Hd44780Pins {
+  bool register_select_data = false;  // RS high: data register; low: instruction register
+  bool read = true;                   // R/W high: read; low: write
+  bool enable = false;                // E
+  unsigned char data = 0;             // D0-D7 as driven by the host
+};
+
+class Hd44780 {
+ public:
+  static constexpr int columns = 40;
+  static constexpr std::int64_t instruction_nanoseconds = 37000;
+  static constexpr std::int64_t clear_home_nanoseconds = 1520000;
+
+  Hd44780() { reset(); }
+
+  // Power-on state: 8-bit interface, one line, display off and cleared,
+  // address counter 0 incrementing, not busy.
+  void reset();
+
+  // The host drives the pins to `pins` at `now_nanoseconds` (monotonic).
+  void drive(const Hd44780Pins &pins, std::int64_t now_nanoseconds);
+
+  // Whether the controller drives D0-D7 now (R/W high, E high), and with what.
+  bool drives_data_lines() const { return pins_.read && pins_.enable; }
+  unsigned char data_lines_output(std::int64_t now_nanoseconds) const;
+
+  // Line 1 or 2 as a person sees it: `columns` character codes, blanks
+  // where the display is off or a line is not in use.
+  void shown_line(int line, char (&out)[columns]) const;
+
+  std::uint64_t busy_violations() const { return busy_violations_; }
+  bool busy(std::int64_t now_nanoseconds) const { return now_nanoseconds < busy_until_; }
+  unsigned char address_counter() const { return address_; }
+
+ private:
+  void latch(std::int64_t now_nanoseconds);
+  void transfer_byte(unsigned char byte, std::int64_t now_nanoseconds);
+  std::int64_t execute_instruction(unsigned char byte);
+  void write_data(unsigned char byte);
+  void read_data();
+  void move_address(bool increment);
+  void shift_display(bool left);
+  int address_span() const { return two_lines_ ? columns : 2 * columns; }
+  unsigned char normalised_display_address(unsigned char address) const;
+
+  Hd44780Pins pins_;
+  Hd44780Pins held_;  // the pins while E was last high: what the falling edge takes
+  unsigned char display_ram_[0x80];
+  unsigned char generator_ram_[0x40];
+  unsigned char address_ = 0;
+  bool address_in_generator_ = false;
+  bool eight_bit_ = true;
+  bool two_lines_ = false;
+  bool high_nibble_pending_ = false;  // 4-bit interface: the first half of a byte arrived
+  unsigned char high_nibble_ = 0;
+  bool increment_ = true;
+  bool shift_on_write_ = false;
+  bool display_on_ = false;
+  bool cursor_on_ = false;
+  bool blink_on_ = false;
+  int display_shift_ = 0;  // the address shown in column 0, relative to its line's start
+  std::int64_t busy_until_ = 0;
+  std::uint64_t busy_violations_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,237 @@
+// The emulated first parallel port with the HD44780 display on its cable:
+// the platform's port calls, the decoding of the control register into the
+// display's pins, the port-write log and the notices that the display
+// changed. Its state lives in a shared mapping, since the MP3 mode's child
+// process writes the same display.
+//
+// The wiring is named here apart from the driver's own description of it,
+// so that a wrong bit in the driver shows up as a wrong display rather than
+// being mirrored by the emulator.
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "emu/display.h"
+#include "emu/hd44780.h"
+#include "emu/machine.h"
+#include "emu/shared_memory.h"
+#include "platform/platform.h"
+
+namespace sim {
+
+namespace {
+
+constexpr unsigned short data_port = 888;
+constexpr unsigned short status_port = data_port + 1;
+constexpr unsigned short control_port = data_port + 2;
+
+// The port hardware inverts control bits 0 (nStrobe), 1 (nAutoFeed) and 3
+// (nSelectIn) between the register and the pins.
+constexpr unsigned char inverted_control_bits = 0x0B;
+// The cable: pin 1 carries R/W, pin 16 E and pin 17 RS (as pin levels).
+constexpr unsigned char read_write_pin = 0x01;
+constexpr unsigned char enable_pin = 0x04;
+constexpr unsigned char register_select_pin = 0x08;
+constexpr unsigned char direction_bit = 0x20;  // set: the port stops driving D0-D7
+
+constexpr unsigned char power_on_control = 0xC0;  // E low, R/W high: the display idles
+constexpr unsigned char floating_lines = 0xFF;
+constexpr unsigned char idle_status = 0x7F;
+
+constexpr std::size_t log_capacity = 1 << 16;
+
+struct PortState {
+  SharedMutex mutex;
+  Hd44780 controller;
+  unsigned char data_register = 0;
+  unsigned char control_register = power_on_control;
+  bool access_refused = false;
+  std::size_t log_size = 0;
+  std::uint64_t log_dropped = 0;
+  PortWrite log[log_capacity];
+};
+
+PortState &state() {
+  static PortState *shared = make_shared_object<PortState>();
+  return *shared;
+}
+
+std::int64_t monotonic_nanoseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+Hd44780Pins display_pins(const PortState &port) {
+  const unsigned char levels = port.control_register ^ inverted_control_bits;
+  Hd44780Pins pins;
+  pins.read = levels & read_write_pin;
+  pins.enable = levels & enable_pin;
+  pins.register_select_data = levels & register_select_pin;
+  pins.data = (port.control_register & direction_bit) ? floating_lines : port.data_register;
+  return pins;
+}
+
+// "|line 1|line 2|\n", the form of one display log line.
+using ScreenText = char[2 * display_columns + 4];
+
+void render(const Hd44780 &controller, ScreenText &text) {
+  char line[Hd44780::columns];
+  text[0] = '|';
+  controller.shown_line(1, line);
+  std::memcpy(text + 1, line, display_columns);
+  text[display_columns + 1] = '|';
+  controller.shown_line(2, line);
+  std::memcpy(text + display_columns + 2, line, display_columns);
+  text[2 * display_columns + 2] = '|';
+  text[2 * display_columns + 3] = '\n';
+}
+
+// Once per process: a broken log must not flood stderr.
+void report_once(const char *what) {
+  static bool reported = false;
+  if (reported) return;
+  reported = true;
+  std::fprintf(stderr, "emulator: %s: %s\n", what, std::strerror(errno));
+}
+
+bool write_whole(int fd, const void *bytes, std::size_t size) {
+  ssize_t written;
+  do {
+    written = write(fd, bytes, size);
+  } while (written < 0 && errno == EINTR);
+  return written == static_cast<ssize_t>(size);
+}
+
+// Several processes append, so each line goes out in one write on O_APPEND.
+void announce(const ScreenText &text) {
+  const MachineConfig &config = machine_config();
+  if (!config.display_log.empty()) {
+    const char *path = config.display_log.c_str();
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || !write_whole(fd, text, sizeof text)) report_once(path);
+    if (fd >= 0) close(fd);
+  }
+  if (config.display_event_fd >= 0) {
+    const std::uint64_t one = 1;
+    if (!write_whole(config.display_event_fd, &one, sizeof one)) report_once("display event");
+  }
+}
+
+}  // namespace
+
+void reset_display_emulator() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  port.controller.reset();
+  port.data_register = 0;
+  port.control_register = power_on_control;
+  port.controller.drive(display_pins(port), monotonic_nanoseconds());
+  port.access_refused = false;
+  port.log_size = 0;
+  port.log_dropped = 0;
+}
+
+DisplayView display_view() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  char line[Hd44780::columns];
+  DisplayView view;
+  port.controller.shown_line(1, line);
+  view.line1.assign(line, display_columns);
+  port.controller.shown_line(2, line);
+  view.line2.assign(line, display_columns);
+  return view;
+}
+
+std::uint64_t display_busy_violations() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  return port.controller.busy_violations();
+}
+
+std::vector<PortWrite> port_writes() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  return std::vector<PortWrite>(port.log, port.log + port.log_size);
+}
+
+std::uint64_t port_writes_dropped() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  return port.log_dropped;
+}
+
+void clear_port_writes() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  port.log_size = 0;
+  port.log_dropped = 0;
+}
+
+void refuse_port_access(bool refused) {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  port.access_refused = refused;
+}
+
+}  // namespace sim
+
+namespace platform {
+
+int request_port_access() {
+  sim::PortState &port = sim::state();
+  std::lock_guard lock(port.mutex);
+  if (!port.access_refused) return 0;
+  errno = EPERM;
+  return -1;
+}
+
+void port_write(unsigned short port_number, unsigned char value) {
+  sim::PortState &port = sim::state();
+  std::lock_guard lock(port.mutex);
+  const std::int64_t now = sim::monotonic_nanoseconds();
+  if (port.log_size < sim::log_capacity) {
+    port.log[port.log_size++] = sim::PortWrite{port_number, value, now};
+  } else {
+    ++port.log_dropped;
+  }
+  if (port_number == sim::data_port) {
+    port.data_register = value;
+  } else if (port_number == sim::control_port) {
+    port.control_register = value;
+  } else {
+    return;
+  }
+  sim::ScreenText before, after;
+  sim::render(port.controller, before);
+  port.controller.drive(sim::display_pins(port), now);
+  sim::render(port.controller, after);
+  if (std::memcmp(before, after, sizeof after) != 0) sim::announce(after);
+}
+
+unsigned char port_read(unsigned short port_number) {
+  sim::PortState &port = sim::state();
+  std::lock_guard lock(port.mutex);
+  switch (port_number) {
+    case sim::data_port:
+      if (!(port.control_register & sim::direction_bit)) return port.data_register;
+      if (port.controller.drives_data_lines()) {
+        return port.controller.data_lines_output(sim::monotonic_nanoseconds());
+      }
+      return sim::floating_lines;
+    case sim::status_port:
+      return sim::idle_status;
+    case sim::control_port:
+      return port.control_register;
+    default:
+      return sim::floating_lines;
+  }
+}
+
+}  // namespace platform
