@@ -1,0 +1,258 @@
+// The emulated CD-ROM drive as the player reaches it: opening the device and
+// the linux/cdrom.h requests, answered the way the Linux sr driver answers
+// them (ENOMEDIUM without a disc, EIO for what the drive itself refuses).
+//
+// An opened drive is a real descriptor (on /dev/null), so closing, fork
+// inheritance and leak checks behave as they do on the real machine. Each
+// process remembers which disc each of its descriptors was opened for: a
+// request on a descriptor from before a media change fails, as it does
+// after the real drive reports the change.
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <unordered_map>
+
+#include "emu/drive_state.h"
+#include "platform/platform.h"
+
+namespace sim {
+namespace {
+
+// Descriptor -> the media it was opened for. Per process, like descriptors;
+// only touched under the drive's lock.
+std::unordered_map<int, std::uint64_t> &opened_media() {
+  static std::unordered_map<int, std::uint64_t> table;
+  return table;
+}
+
+struct Answer {
+  int error = 0;
+  std::string detail;  // what the drive understood, for the log
+};
+
+std::string error_name(int error) {
+  const char *name = strerrorname_np(error);
+  return name ? name : std::to_string(error);
+}
+
+int frames_of(int minute, int second, int frame) {
+  return (minute * 60 + second) * frames_per_second + frame;
+}
+
+bool known_format(int format) { return format == CDROM_MSF || format == CDROM_LBA; }
+
+void put_address(cdrom_addr &address, int format, int frames) {
+  if (format == CDROM_LBA) {
+    address.lba = frames - first_track_frame;
+    return;
+  }
+  const int seconds = frames / frames_per_second;
+  address.msf.minute = static_cast<unsigned char>(seconds / 60);
+  address.msf.second = static_cast<unsigned char>(seconds % 60);
+  address.msf.frame = static_cast<unsigned char>(frames % frames_per_second);
+}
+
+unsigned char control_bits(const LoadedDisc &disc) {
+  return disc.kind == Disc::Kind::data ? CDROM_DATA_TRACK : 0;
+}
+
+Answer read_toc_header(const DriveState &state, cdrom_tochdr &header) {
+  if (state.disc.tracks == 0) return {EIO, ""};
+  header.cdth_trk0 = 1;
+  header.cdth_trk1 = static_cast<unsigned char>(state.disc.tracks);
+  return {0, "1-" + std::to_string(state.disc.tracks)};
+}
+
+Answer read_toc_entry(const DriveState &state, cdrom_tocentry &entry) {
+  const LoadedDisc &disc = state.disc;
+  const bool lead_out = entry.cdte_track == CDROM_LEADOUT;
+  const std::string which = lead_out ? "leadout" : std::to_string(entry.cdte_track);
+  if (!known_format(entry.cdte_format)) return {EINVAL, which};
+  if (!lead_out && (entry.cdte_track < 1 || entry.cdte_track > disc.tracks)) return {EIO, which};
+  if (disc.tracks == 0) return {EIO, which};
+  const int start = disc.track_start[lead_out ? disc.tracks : entry.cdte_track - 1];
+  entry.cdte_adr = 1;
+  entry.cdte_ctrl = control_bits(disc);
+  entry.cdte_datamode = 0;
+  put_address(entry.cdte_addr, entry.cdte_format, start);
+  return {0, which + " " + msf_text(start)};
+}
+
+const char *status_word(int status) {
+  switch (status) {
+    case CDROM_AUDIO_PLAY:
+      return "play";
+    case CDROM_AUDIO_PAUSED:
+      return "paused";
+    case CDROM_AUDIO_COMPLETED:
+      return "completed";
+    default:
+      return "no-status";
+  }
+}
+
+Answer read_subchannel(DriveState &state, cdrom_subchnl &channel) {
+  if (!known_format(channel.cdsc_format)) return {EINVAL, ""};
+  int status = CDROM_AUDIO_NO_STATUS;
+  if (state.audio == AudioState::playing) status = CDROM_AUDIO_PLAY;
+  if (state.audio == AudioState::paused) status = CDROM_AUDIO_PAUSED;
+  if (state.audio == AudioState::completed) {
+    // Reported once; the drive has nothing to say about the play after that.
+    status = CDROM_AUDIO_COMPLETED;
+    state.audio = AudioState::idle;
+  }
+  const LoadedDisc &disc = state.disc;
+  const int position = state.position;
+  const int track = track_at(disc, position);
+  channel.cdsc_audiostatus = static_cast<unsigned char>(status);
+  channel.cdsc_adr = 1;
+  channel.cdsc_ctrl = control_bits(disc);
+  channel.cdsc_trk = static_cast<unsigned char>(track);
+  channel.cdsc_ind = 1;
+  put_address(channel.cdsc_absaddr, channel.cdsc_format, position);
+  const int track_start = track > 0 ? disc.track_start[track - 1] : 0;
+  put_address(channel.cdsc_reladdr, channel.cdsc_format,
+              position - track_start + (channel.cdsc_format == CDROM_LBA ? first_track_frame : 0));
+  return {0, std::string(status_word(status)) + " track " + std::to_string(track)};
+}
+
+Answer play_msf(DriveState &state, const cdrom_msf &msf, std::int64_t now) {
+  const int start = frames_of(msf.cdmsf_min0, msf.cdmsf_sec0, msf.cdmsf_frame0);
+  const int end = frames_of(msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
+  const std::string range = msf_text(start) + "-" + msf_text(end);
+  // Seconds and frames out of range are an invalid field to the drive.
+  const bool valid = msf.cdmsf_sec0 < 60 && msf.cdmsf_sec1 < 60 &&
+                     msf.cdmsf_frame0 < frames_per_second && msf.cdmsf_frame1 < frames_per_second;
+  return {valid ? start_play(state, start, end, now) : EIO, range};
+}
+
+// The request proper, once the descriptor is known to be a drive of the
+// disc that is in it now.
+Answer answer(DriveState &state, unsigned long request, void *argument, std::int64_t now) {
+  switch (request) {
+    case CDROMPAUSE:
+      return {pause_play(state, now), ""};
+    case CDROMRESUME:
+      return {resume_play(state, now), ""};
+    case CDROMSTOP:
+      stop_play(state, now);
+      return {};
+    case CDROMSTART:
+      return {};
+    case CDROMEJECT:
+      return {eject_disc(state, now), ""};
+    default:
+      break;
+  }
+  if (argument == nullptr) return {EFAULT, ""};
+  switch (request) {
+    case CDROMPLAYMSF:
+      return play_msf(state, *static_cast<const cdrom_msf *>(argument), now);
+    case CDROMREADTOCHDR:
+      return read_toc_header(state, *static_cast<cdrom_tochdr *>(argument));
+    case CDROMREADTOCENTRY:
+      return read_toc_entry(state, *static_cast<cdrom_tocentry *>(argument));
+    case CDROMSUBCHNL:
+      return read_subchannel(state, *static_cast<cdrom_subchnl *>(argument));
+    default:
+      return {ENOTTY, ""};
+  }
+}
+
+std::string request_name(unsigned long request) {
+  switch (request) {
+    case CDROMPAUSE:
+      return "PAUSE";
+    case CDROMRESUME:
+      return "RESUME";
+    case CDROMPLAYMSF:
+      return "PLAYMSF";
+    case CDROMREADTOCHDR:
+      return "TOCHDR";
+    case CDROMREADTOCENTRY:
+      return "TOCENTRY";
+    case CDROMSTOP:
+      return "STOP";
+    case CDROMSTART:
+      return "START";
+    case CDROMEJECT:
+      return "EJECT";
+    case CDROMSUBCHNL:
+      return "SUBCHNL";
+    default:
+      char name[32];
+      std::snprintf(name, sizeof name, "REQUEST 0x%lx", request);
+      return name;
+  }
+}
+
+// The log line: the request, what the drive understood, and how it ended.
+// Plays say "ok" outright; other requests only say when they failed.
+std::string log_line(unsigned long request, const Answer &result) {
+  std::string line = request_name(request);
+  if (!result.detail.empty()) line += " " + result.detail;
+  if (result.error != 0) return line + " " + error_name(result.error);
+  return request == CDROMPLAYMSF ? line + " ok" : line;
+}
+
+}  // namespace
+}  // namespace sim
+
+namespace platform {
+
+int drive_open() {
+  sim::DriveLock lock;
+  int error = 0;
+  int fd = -1;
+  if (lock.state().disc.kind == sim::Disc::Kind::empty) {
+    error = ENOMEDIUM;
+  } else {
+    fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd == -1) error = errno;
+  }
+  if (error != 0) {
+    sim::log_drive_line("OPEN " + sim::error_name(error));
+    errno = error;
+    return -1;
+  }
+  sim::opened_media()[fd] = lock.state().media;
+  sim::log_drive_line("OPEN");
+  return fd;
+}
+
+int drive_request(int fd, unsigned long request, void *argument) {
+  sim::DriveLock lock;
+  sim::Answer result;
+  const auto opened = sim::opened_media().find(fd);
+  if (fcntl(fd, F_GETFD) == -1) {
+    result.error = EBADF;
+  } else if (opened == sim::opened_media().end()) {
+    result.error = ENOTTY;  // some other file
+  } else if (opened->second != lock.state().media) {
+    result.error = ENOMEDIUM;  // the disc it was opened for is gone
+  } else {
+    result = sim::answer(lock.state(), request, argument, lock.now());
+  }
+  sim::log_drive_line(sim::log_line(request, result));
+  if (result.error != 0) {
+    errno = result.error;
+    return -1;
+  }
+  return 0;
+}
+
+int drive_close(int fd) {
+  sim::DriveLock lock;
+  sim::opened_media().erase(fd);
+  const int result = close(fd);
+  const int error = errno;
+  sim::log_drive_line(result == 0 ? "CLOSE" : "CLOSE " + sim::error_name(error));
+  errno = error;
+  return result;
+}
+
+}  // namespace platform

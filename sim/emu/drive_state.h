@@ -1,0 +1,96 @@
+// The emulated CD-ROM drive's state and the pieces of it that the request
+// handlers, the tray and the mounts emulator share.
+//
+// Every process of the program talks to the same drive (the MP3 mode runs in
+// a forked child), so the state lives in one MAP_SHARED mapping: plain data of
+// fixed size, no pointers, no heap. Time is sim::now_nanoseconds(); nothing
+// runs by itself: disc swaps and the end of playback are worked out from the
+// clock whenever somebody looks (DriveLock does that on every entry).
+#pragma once
+
+#include <limits.h>
+
+#include <cstdint>
+#include <string>
+
+#include "emu/machine.h"
+#include "emu/shared_memory.h"
+
+namespace sim {
+
+inline constexpr int frames_per_second = 75;
+inline constexpr int first_track_frame = 2 * frames_per_second;  // 00:02:00
+// A TOC header numbers tracks in one byte; an audio disc with more tracks
+// than that cannot be presented and keeps only the first ones.
+inline constexpr int max_disc_tracks = 255;
+
+struct LoadedDisc {
+  Disc::Kind kind = Disc::Kind::empty;  // empty: the tray holds no disc
+  int index = -1;                       // in machine_config().discs; -1: put in by drive_insert
+  int tracks = 0;
+  int track_start[max_disc_tracks + 1] = {};  // frames; [tracks] is the lead-out
+  char folder[PATH_MAX] = {};                 // data: the absolute path of the disc's tree
+};
+
+enum class AudioState { idle, playing, paused, completed };
+
+// Everything but the lock, so that a reset can start from a fresh value.
+struct DriveState {
+  LoadedDisc disc;
+  std::uint64_t media = 1;  // changes whenever a disc goes in or out
+  int sequence = -1;        // the last of machine_config().discs that went in
+  bool swap_pending = false;
+  std::int64_t swap_at = 0;  // when discs[sequence + 1] goes in
+  bool mounted = false;
+  int ejects = 0;
+
+  AudioState audio = AudioState::idle;
+  int play_start = 0;           // frames of the last accepted play request
+  int play_end = 0;             // exclusive: the play stops when it reaches this frame
+  int position = 0;             // where the head stands while not playing
+  std::int64_t resumed_at = 0;  // while playing: position + elapsed since then
+};
+
+// Holds the drive's lock and brings the tray and the audio status up to the
+// emulated time first.
+class DriveLock {
+ public:
+  DriveLock();
+  ~DriveLock();
+  DriveLock(const DriveLock &) = delete;
+  DriveLock &operator=(const DriveLock &) = delete;
+  DriveState &state() { return state_; }
+  std::int64_t now() const { return now_; }
+
+ private:
+  DriveState &state_;
+  std::int64_t now_;
+};
+
+// Tray (drive_tray.cpp). Each takes the state under its lock.
+void load_disc(DriveState &state, const Disc &disc, int index);
+void unload_disc(DriveState &state);
+// The EJECT request: 0, or the errno the drive answers.
+int eject_disc(DriveState &state, std::int64_t now);
+
+// Playback (drive_audio.cpp).
+int head_position(const DriveState &state, std::int64_t now);
+int track_at(const LoadedDisc &disc, int frame);
+void settle_audio(DriveState &state, std::int64_t now);
+// Requests that move the audio; each returns 0 or the errno the drive answers.
+int start_play(DriveState &state, int start, int end, std::int64_t now);
+int pause_play(DriveState &state, std::int64_t now);
+int resume_play(DriveState &state, std::int64_t now);
+void stop_play(DriveState &state, std::int64_t now);
+
+// The data disc behind a mount of the drive (mounts.cpp asks). On success
+// returns 0, gives the disc's folder and keeps the disc from being ejected
+// until drive_release_mount(); otherwise returns the errno a mount meets.
+int drive_claim_mount(std::string &folder);
+void drive_release_mount();
+
+// One line for the drive log, when the machine has one.
+void log_drive_line(const std::string &line);
+std::string msf_text(int frames);
+
+}  // namespace sim

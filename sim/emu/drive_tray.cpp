@@ -1,0 +1,183 @@
+// The emulated drive's tray: which disc is in it, the swap to the next disc
+// of the machine's list some time after each eject, and what tests see of it.
+//
+// Nobody sits at the tray, so a swap is due rather than done: every entry
+// into the drive (DriveLock) first puts in whatever discs the emulated clock
+// says have gone in since the last look.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "emu/drive.h"
+#include "emu/drive_state.h"
+
+namespace sim {
+
+namespace {
+
+struct SharedDrive {
+  SharedMutex mutex;
+  DriveState state;
+};
+
+SharedDrive &shared_drive() {
+  static SharedDrive *drive = make_shared_object<SharedDrive>();
+  return *drive;
+}
+
+// An ISO 9660 tree takes its system area and descriptors, a sector per
+// directory and each file rounded up to whole sectors; a data track lasts
+// at least four seconds.
+int data_track_frames(const std::filesystem::path &folder) {
+  constexpr std::uintmax_t sector_bytes = 2048;
+  std::uintmax_t sectors = 32;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator entry(folder, error), end;
+       !error && entry != end; entry.increment(error)) {
+    std::error_code size_error;
+    const std::uintmax_t bytes = entry->is_regular_file() ? entry->file_size(size_error) : 0;
+    sectors += size_error ? 1 : 1 + bytes / sector_bytes;
+  }
+  constexpr std::uintmax_t longest = 80 * 60 * frames_per_second;
+  return static_cast<int>(std::clamp<std::uintmax_t>(sectors, 4 * frames_per_second, longest));
+}
+
+void schedule_next_disc(DriveState &state, std::int64_t from) {
+  if (state.sequence + 1 >= static_cast<int>(machine_config().discs.size())) return;
+  state.swap_pending = true;
+  state.swap_at = from + std::llround(machine_config().swap_delay_seconds * 1e9);
+}
+
+// An entry of kind empty leaves the tray empty for one delay, then the next
+// disc goes in; so several swaps may be due at one look.
+void settle_tray(DriveState &state, std::int64_t now) {
+  const auto &discs = machine_config().discs;
+  while (state.swap_pending && now >= state.swap_at) {
+    state.swap_pending = false;
+    const int next = state.sequence + 1;
+    if (next >= static_cast<int>(discs.size())) break;
+    state.sequence = next;
+    load_disc(state, discs[next], next);
+    if (discs[next].kind == Disc::Kind::empty) schedule_next_disc(state, state.swap_at);
+  }
+}
+
+void reset_audio(DriveState &state) {
+  state.audio = AudioState::idle;
+  state.play_start = 0;
+  state.play_end = 0;
+  state.position = state.disc.tracks > 0 ? state.disc.track_start[0] : 0;
+}
+
+}  // namespace
+
+DriveLock::DriveLock() : state_(shared_drive().state) {
+  shared_drive().mutex.lock();
+  now_ = now_nanoseconds();
+  settle_tray(state_, now_);
+  settle_audio(state_, now_);
+}
+
+DriveLock::~DriveLock() { shared_drive().mutex.unlock(); }
+
+void unload_disc(DriveState &state) {
+  if (state.disc.kind != Disc::Kind::empty) ++state.media;
+  state.disc = LoadedDisc{};
+  reset_audio(state);
+}
+
+void load_disc(DriveState &state, const Disc &disc, int index) {
+  unload_disc(state);
+  if (disc.kind == Disc::Kind::empty) return;
+  ++state.media;
+  LoadedDisc &loaded = state.disc;
+  loaded.kind = disc.kind;
+  loaded.index = index;
+  int frame = first_track_frame;
+  if (disc.kind == Disc::Kind::audio) {
+    const int count = std::min<int>(disc.track_seconds.size(), max_disc_tracks);
+    for (int i = 0; i < count; ++i) {
+      loaded.track_start[i] = frame;
+      frame += std::max(disc.track_seconds[i], 0) * frames_per_second;
+    }
+    loaded.tracks = count;
+  } else if (disc.kind == Disc::Kind::data) {
+    const std::filesystem::path folder = std::filesystem::absolute(disc.folder);
+    folder.string().copy(loaded.folder, sizeof loaded.folder - 1);
+    loaded.track_start[0] = frame;
+    frame += data_track_frames(folder);
+    loaded.tracks = 1;
+  }
+  loaded.track_start[loaded.tracks] = frame;
+  reset_audio(state);
+}
+
+int eject_disc(DriveState &state, std::int64_t now) {
+  // A mounted file system keeps the device in use; the driver refuses then.
+  if (state.mounted) return EBUSY;
+  unload_disc(state);
+  ++state.ejects;
+  schedule_next_disc(state, now);
+  return 0;
+}
+
+void reset_drive_emulator() {
+  DriveLock lock;
+  DriveState &state = lock.state();
+  const std::uint64_t media = state.media;
+  state = DriveState{};
+  // Descriptors opened before the reset must not fit the new disc.
+  state.media = media + 1;
+  const auto &discs = machine_config().discs;
+  if (discs.empty()) return;
+  state.sequence = 0;
+  load_disc(state, discs[0], 0);
+  if (discs[0].kind == Disc::Kind::empty) schedule_next_disc(state, lock.now());
+}
+
+DriveView drive_view() {
+  DriveLock lock;
+  const DriveState &state = lock.state();
+  DriveView view;
+  view.disc_present = state.disc.kind != Disc::Kind::empty;
+  view.kind = state.disc.kind;
+  view.disc_index = view.disc_present ? state.disc.index : -1;
+  view.playing = state.audio == AudioState::playing;
+  view.paused = state.audio == AudioState::paused;
+  view.play_start_frame = state.play_start;
+  view.play_end_frame = state.play_end;
+  view.ejects = state.ejects;
+  return view;
+}
+
+void drive_insert(const Disc &disc) {
+  DriveLock lock;
+  lock.state().swap_pending = false;
+  load_disc(lock.state(), disc, -1);
+}
+
+void drive_remove() {
+  DriveLock lock;
+  lock.state().swap_pending = false;
+  unload_disc(lock.state());
+}
+
+int drive_claim_mount(std::string &folder) {
+  DriveLock lock;
+  DriveState &state = lock.state();
+  if (state.disc.kind == Disc::Kind::empty) return ENOMEDIUM;
+  if (state.disc.kind != Disc::Kind::data) return EINVAL;
+  if (state.mounted) return EBUSY;
+  state.mounted = true;
+  folder = state.disc.folder;
+  return 0;
+}
+
+void drive_release_mount() {
+  DriveLock lock;
+  lock.state().mounted = false;
+}
+
+}  // namespace sim

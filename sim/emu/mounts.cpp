@@ -1,0 +1,164 @@
+// The emulated mounts of the drive and the floppy.
+//
+// A mount makes the mount point a symbolic link to the folder that stands for
+// the disc (or the floppy), so everything the player then does with the files
+// is ordinary file access. The answers follow mount(2): EBUSY when already
+// mounted, ENOMEDIUM without a medium, EINVAL for a medium that does not hold
+// the file system asked for, EACCES for a writable mount of a CD. What is
+// mounted is kept in shared memory, since the MP3 mode's child reads the
+// disc that its parent mounted.
+#include <limits.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "emu/drive_state.h"
+#include "platform/platform.h"
+
+namespace sim {
+namespace {
+
+struct MountPoint {
+  bool mounted = false;
+  bool was_folder = false;  // an empty folder stood there, to be put back
+  char path[PATH_MAX] = {};
+};
+
+struct SharedMounts {
+  SharedMutex mutex;
+  MountPoint cdrom;
+  MountPoint floppy;
+};
+
+SharedMounts &shared_mounts() {
+  static SharedMounts *mounts = make_shared_object<SharedMounts>();
+  return *mounts;
+}
+
+// A mount point is usually an empty folder: it is put aside while the link
+// stands in its place. A link left there by a simulator that was killed
+// while a disc was mounted is replaced.
+int attach(MountPoint &point, const char *path, const std::string &target) {
+  struct stat status;
+  bool was_folder = false;
+  if (lstat(path, &status) == 0) {
+    if (S_ISLNK(status.st_mode)) {
+      if (unlink(path) != 0) return errno;
+    } else if (S_ISDIR(status.st_mode)) {
+      if (rmdir(path) != 0) return errno == ENOTEMPTY || errno == EEXIST ? EBUSY : errno;
+      was_folder = true;
+    } else {
+      return ENOTDIR;
+    }
+  }
+  if (symlink(target.c_str(), path) != 0) {
+    const int error = errno;
+    if (was_folder) mkdir(path, 0755);
+    return error;
+  }
+  point.mounted = true;
+  point.was_folder = was_folder;
+  std::strncpy(point.path, path, sizeof point.path - 1);
+  return 0;
+}
+
+void detach(MountPoint &point) {
+  unlink(point.path);
+  if (point.was_folder) mkdir(point.path, 0755);
+  point = MountPoint{};
+}
+
+int mount_cdrom(const char *mount_point, const std::string &type, unsigned long flags) {
+  MountPoint &point = shared_mounts().cdrom;
+  if (point.mounted) return EBUSY;
+  if (type != "iso9660") return EINVAL;
+  if ((flags & MS_RDONLY) == 0) return EACCES;
+  std::string folder;
+  if (const int error = drive_claim_mount(folder); error != 0) return error;
+  const int error = attach(point, mount_point, folder);
+  if (error != 0) drive_release_mount();
+  return error;
+}
+
+int mount_floppy(const char *mount_point, const std::string &type) {
+  MountPoint &point = shared_mounts().floppy;
+  const std::string &folder = machine_config().floppy_folder;
+  if (point.mounted) return EBUSY;
+  if (folder.empty()) return ENOMEDIUM;
+  if (type != "ext2") return EINVAL;
+  return attach(point, mount_point, std::filesystem::absolute(folder).string());
+}
+
+int mount_answer(const char *device, const char *mount_point, const char *type,
+                 unsigned long flags) {
+  if (!device || !mount_point || !type) return EFAULT;
+  const MachineConfig &config = machine_config();
+  const std::string source = device;
+  if (source == platform::drive_device()) {
+    if (config.cdrom_mount_point.empty() || config.cdrom_mount_point != mount_point) return ENOENT;
+    return mount_cdrom(mount_point, type, flags);
+  }
+  if (source == platform::floppy_device()) {
+    if (config.floppy_mount_point.empty() || config.floppy_mount_point != mount_point)
+      return ENOENT;
+    return mount_floppy(mount_point, type);
+  }
+  return ENOENT;
+}
+
+int unmount_answer(const char *mount_point) {
+  if (!mount_point) return EFAULT;
+  SharedMounts &mounts = shared_mounts();
+  if (mounts.cdrom.mounted && std::strcmp(mounts.cdrom.path, mount_point) == 0) {
+    detach(mounts.cdrom);
+    drive_release_mount();
+    return 0;
+  }
+  if (mounts.floppy.mounted && std::strcmp(mounts.floppy.path, mount_point) == 0) {
+    detach(mounts.floppy);
+    return 0;
+  }
+  return EINVAL;  // not a mount point
+}
+
+int result_of(int error) {
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+// Takes down whatever the last run left mounted, wherever it was.
+void reset_mounts_emulator() {
+  SharedMounts &mounts = shared_mounts();
+  std::lock_guard<SharedMutex> lock(mounts.mutex);
+  if (mounts.cdrom.mounted) {
+    detach(mounts.cdrom);
+    drive_release_mount();
+  }
+  if (mounts.floppy.mounted) detach(mounts.floppy);
+}
+
+}  // namespace sim
+
+namespace platform {
+
+int mount_filesystem(const char *device, const char *mount_point, const char *type,
+                     unsigned long flags) {
+  std::lock_guard<sim::SharedMutex> lock(sim::shared_mounts().mutex);
+  return sim::result_of(sim::mount_answer(device, mount_point, type, flags));
+}
+
+int unmount_filesystem(const char *mount_point) {
+  std::lock_guard<sim::SharedMutex> lock(sim::shared_mounts().mutex);
+  return sim::result_of(sim::unmount_answer(mount_point));
+}
+
+}  // namespace platform

@@ -1,0 +1,235 @@
+// The CD-ROM drive controller: keeps the disc's table of contents, mirrors the
+// drive's audio status, and asks the drive to play, pause, stop and eject.
+//
+// The drive plays audio by itself, so all the class keeps is what the last
+// requests told it. An open descriptor stands for "a disc is inside": the
+// drive refuses a blocking open while it is empty, and the first status
+// request that fails (the disc went out) closes the descriptor again.
+#include "audio/cd.h"
+
+#include <sys/ioctl.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The last frame before `address`: the end address of a play range that must
+// stop just ahead of the next track (or the lead-out).
+void frame_before(const cdrom_msf0 &address, unsigned char &minute, unsigned char &second,
+                  unsigned char &frame) {
+  minute = address.minute;
+  second = address.second;
+  frame = address.frame;
+  if (frame > 0) {
+    --frame;
+  } else if (second > 0) {
+    --second;
+    frame = CD_FRAMES - 1;
+  } else {
+    --minute;
+    second = CD_SECS - 1;
+    frame = CD_FRAMES - 1;
+  }
+}
+
+}  // namespace
+
+cd::cd() {
+  std::srand(std::time(nullptr));
+  random_play = 1;
+  ok = 0;
+  cd_inside = 0;
+  Paused = 0;
+  Playing = 0;
+  fd = -1;
+  tracks_num = 0;
+  current_t = 0;
+  tracks_clear();
+  open();
+  query_inside();
+  if (cd_inside == 1) new_cd();
+}
+
+int cd::open() {
+  if (fd != -1) return 0;
+  fd = platform::drive_open();
+  if (fd == -1) return 0;
+  ok = 1;
+  return 1;
+}
+
+int cd::close() {
+  if (fd == -1) return 0;
+  forget_disc();
+  return 1;
+}
+
+void cd::forget_disc() {
+  platform::drive_close(fd);
+  fd = -1;
+  ok = 0;
+  cd_inside = 0;
+  current_t = 0;
+  tracks_num = 0;
+}
+
+int cd::query_inside() {
+  if (ok == 0) open();
+  if (ok == 0) {
+    cd_inside = 0;
+    return 0;
+  }
+  cd_inside = 1;
+  return 1;
+}
+
+int cd::new_cd() {
+  if (cd_inside == 0) return 0;
+  if (ok == 0) open();
+  for (cdrom_msf0 &entry : track) entry = cdrom_msf0{};
+  tracks_clear();
+  read_info();
+  read_status();
+  return 1;
+}
+
+int cd::read_info() {
+  if (ok == 0 || cd_inside == 0) return 0;
+  cdrom_tochdr tinfo{};
+  if (platform::drive_request(fd, CDROMREADTOCHDR, &tinfo) == -1) return 0;
+  // The track table holds 99 tracks and the lead-out; a disc claiming more
+  // cannot be addressed safely, so it is treated as having no tracks at all.
+  if (tinfo.cdth_trk1 > max_tracks) {
+    tracks_num = 0;
+    return 0;
+  }
+  tracks_num = tinfo.cdth_trk1;
+  for (int y = 1; y <= tracks_num + 1; ++y) {
+    cdrom_tocentry entry{};
+    entry.cdte_format = CDROM_MSF;
+    entry.cdte_track = y > tracks_num ? CDROM_LEADOUT : y;
+    if (platform::drive_request(fd, CDROMREADTOCENTRY, &entry) == -1) return 0;
+    track[y] = entry.cdte_addr.msf;
+  }
+  return 1;
+}
+
+int cd::read_status() {
+  if (cd_inside == 0) {
+    query_inside();
+    if (cd_inside == 1) new_cd();
+    return 1;
+  }
+
+  cdrom_subchnl ch{};
+  ch.cdsc_format = CDROM_MSF;
+  if (platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
+    if (fd != -1) forget_disc();
+    return 0;
+  }
+  current_t = ch.cdsc_trk;
+  switch (ch.cdsc_audiostatus) {
+    case CDROM_AUDIO_PLAY:
+      Paused = 0;
+      Playing = 1;
+      return 1;
+    case CDROM_AUDIO_PAUSED:
+      Paused = 1;
+      Playing = 0;
+      return 1;
+    case CDROM_AUDIO_COMPLETED:
+      if (random_play == 1) {
+        next_random();
+      } else {
+        play(current_t >= tracks_num ? 1 : current_t + 1);
+      }
+      return 1;
+    case CDROM_AUDIO_ERROR:
+      Playing = 0;
+      Paused = 0;
+      return 0;
+    case CDROM_AUDIO_NO_STATUS:
+      Paused = 0;
+      Playing = 0;
+      return 1;
+    default:
+      return 1;
+  }
+}
+
+int cd::play(int start, int end) {
+  if (ok == 0) return 0;
+  if (start == 0) start = 1;
+  if (start < 1 || start > tracks_num || end < 0 || end > tracks_num || cd_inside == 0) return 0;
+  stop();
+  platform::drive_request(fd, CDROMSTART, nullptr);
+
+  cdrom_msf msf{};
+  msf.cdmsf_min0 = track[start].minute;
+  msf.cdmsf_sec0 = track[start].second;
+  msf.cdmsf_frame0 = track[start].frame;
+  frame_before(track[end + 1], msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
+  return platform::drive_request(fd, CDROMPLAYMSF, &msf) == -1 ? 0 : 1;
+}
+
+int cd::play(int track_number) { return play(track_number, track_number); }
+
+int cd::random(int flag) {
+  if (static_cast<unsigned int>(flag) > 1) return 0;
+  random_play = flag;
+  return 1;
+}
+
+int cd::random() { return random_play; }
+
+int cd::stop() {
+  if (fd == -1 || cd_inside == 0) return 0;
+  platform::drive_request(fd, CDROMSTOP, nullptr);
+  return 1;
+}
+
+int cd::pause() {
+  if (fd == -1 || cd_inside == 0) return 0;
+  platform::drive_request(fd, CDROMPAUSE, nullptr);
+  return 1;
+}
+
+int cd::resume() {
+  if (fd == -1 || cd_inside == 0) return 0;
+  platform::drive_request(fd, CDROMRESUME, nullptr);
+  return 1;
+}
+
+// The descriptor stays open: the disc is forgotten by the first status
+// request that fails once it is out.
+int cd::eject() {
+  if (fd == -1 || cd_inside == 0) return 0;
+  platform::drive_request(fd, CDROMSTOP, nullptr);
+  platform::drive_request(fd, CDROMEJECT, nullptr);
+  return 1;
+}
+
+int cd::set_volume(int) { return 1; }
+
+int cd::next() {
+  if (random_play == 1) {
+    next_random();
+  } else {
+    play(current_t + 1, tracks_num);
+  }
+  return 1;
+}
+
+int cd::previous() {
+  play(current_t - 1, tracks_num);
+  return 1;
+}
+
+int cd::tracks() { return tracks_num; }
+int cd::current() { return current_t; }
+int cd::paused() { return Paused; }
+int cd::playing() { return Playing; }
+int cd::inside() { return cd_inside; }
