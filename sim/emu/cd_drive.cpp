@@ -95,7 +95,7 @@ const char *status_word(int status) {
   }
 }
 
-Answer read_subchannel(DriveState &state, cdrom_subchnl &channel) {
+Answer read_subchannel(DriveState &state, cdrom_subchnl &channel, std::int64_t now) {
   if (!known_format(channel.cdsc_format)) return {EINVAL, ""};
   int status = CDROM_AUDIO_NO_STATUS;
   if (state.audio == AudioState::playing) status = CDROM_AUDIO_PLAY;
@@ -106,7 +106,7 @@ Answer read_subchannel(DriveState &state, cdrom_subchnl &channel) {
     state.audio = AudioState::idle;
   }
   const LoadedDisc &disc = state.disc;
-  const int position = state.position;
+  const int position = head_position(state, now);
   const int track = track_at(disc, position);
   channel.cdsc_audiostatus = static_cast<unsigned char>(status);
   channel.cdsc_adr = 1;
@@ -157,7 +157,7 @@ Answer answer(DriveState &state, unsigned long request, void *argument, std::int
     case CDROMREADTOCENTRY:
       return read_toc_entry(state, *static_cast<cdrom_tocentry *>(argument));
     case CDROMSUBCHNL:
-      return read_subchannel(state, *static_cast<cdrom_subchnl *>(argument));
+      return read_subchannel(state, *static_cast<cdrom_subchnl *>(argument), now);
     default:
       return {ENOTTY, ""};
   }
