@@ -1,0 +1,188 @@
+// The emulated drive as the player's requests meet it: descriptors across
+// media changes, the disc list, the table of contents, audio status over
+// emulated time, refusals, the log, and one drive for every process.
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "emu/drive.h"
+#include "platform/platform.h"
+#include "support/machine_fixture.h"
+
+namespace {
+
+class CdDriveTest : public MachineFixture {
+ protected:
+  // 0, or the errno the drive answered.
+  static int request(int fd, unsigned long what, void *argument = nullptr) {
+    return platform::drive_request(fd, what, argument) == 0 ? 0 : errno;
+  }
+  static int play(int fd, cdrom_msf msf) { return request(fd, CDROMPLAYMSF, &msf); }
+  static cdrom_subchnl status(int fd) {
+    cdrom_subchnl channel{};
+    channel.cdsc_format = CDROM_MSF;
+    EXPECT_EQ(request(fd, CDROMSUBCHNL, &channel), 0);
+    return channel;
+  }
+  static cdrom_tocentry toc_entry(int fd, int track, int format = CDROM_MSF) {
+    cdrom_tocentry entry{};
+    entry.cdte_track = track;
+    entry.cdte_format = format;
+    EXPECT_EQ(request(fd, CDROMREADTOCENTRY, &entry), 0);
+    return entry;
+  }
+};
+
+TEST_F(CdDriveTest, DescriptorsAreRealAndGoStaleWhenTheDiscChanges) {
+  load_discs({audio_disc({3}), audio_disc({5})});
+  const int fd = platform::drive_open();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(fcntl(fd, F_GETFD), FD_CLOEXEC);
+  EXPECT_EQ(request(fd, CDROMEJECT), 0);
+  EXPECT_EQ(request(fd, CDROMSUBCHNL, nullptr), ENOMEDIUM);
+  EXPECT_EQ(platform::drive_open(), -1);
+  EXPECT_EQ(errno, ENOMEDIUM);
+
+  advance_seconds(2);
+  const int next = platform::drive_open();
+  ASSERT_GE(next, 0);
+  cdrom_subchnl channel{};
+  channel.cdsc_format = CDROM_MSF;
+  EXPECT_EQ(request(fd, CDROMSUBCHNL, &channel), ENOMEDIUM) << "opened for the earlier disc";
+  EXPECT_EQ(request(next, CDROMSUBCHNL, &channel), 0);
+  EXPECT_EQ(platform::drive_close(fd), 0);
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(request(fd, CDROMSTOP), EBADF);
+  platform::drive_close(next);
+}
+
+TEST_F(CdDriveTest, DiscListIsWorkedThroughAfterEachEject) {
+  load_discs({no_disc(), audio_disc({1}), no_disc(), data_disc(folder())});
+  EXPECT_FALSE(sim::drive_view().disc_present);
+  advance_seconds(2);
+  EXPECT_EQ(sim::drive_view().disc_index, 1);
+
+  int fd = platform::drive_open();
+  request(fd, CDROMEJECT);
+  platform::drive_close(fd);
+  advance_seconds(3.9);
+  EXPECT_FALSE(sim::drive_view().disc_present) << "an empty entry stays one delay";
+  advance_seconds(0.2);
+  EXPECT_EQ(sim::drive_view().kind, sim::Disc::Kind::data);
+
+  fd = platform::drive_open();
+  request(fd, CDROMEJECT);
+  platform::drive_close(fd);
+  advance_seconds(600);
+  EXPECT_FALSE(sim::drive_view().disc_present) << "after the last disc";
+  EXPECT_EQ(sim::drive_view().ejects, 2);
+}
+
+TEST_F(CdDriveTest, TableOfContentsListsTracksBackToBack) {
+  load_discs({audio_disc({3, 4})});
+  const int fd = platform::drive_open();
+  cdrom_tochdr header{};
+  EXPECT_EQ(request(fd, CDROMREADTOCHDR, &header), 0);
+  EXPECT_EQ(header.cdth_trk0, 1);
+  EXPECT_EQ(header.cdth_trk1, 2);
+  EXPECT_EQ(toc_entry(fd, 1).cdte_addr.msf.second, 2);
+  EXPECT_EQ(toc_entry(fd, 2).cdte_addr.msf.second, 5);
+  EXPECT_EQ(toc_entry(fd, CDROM_LEADOUT).cdte_addr.msf.second, 9);
+  EXPECT_EQ(toc_entry(fd, 2, CDROM_LBA).cdte_addr.lba, 3 * 75);
+  EXPECT_EQ(toc_entry(fd, 2).cdte_ctrl & CDROM_DATA_TRACK, 0);
+  cdrom_tocentry missing{};
+  missing.cdte_track = 3;
+  missing.cdte_format = CDROM_MSF;
+  EXPECT_EQ(request(fd, CDROMREADTOCENTRY, &missing), EIO);
+  platform::drive_close(fd);
+
+  sim::drive_insert(data_disc(folder()));
+  const int data = platform::drive_open();
+  EXPECT_NE(toc_entry(data, 1).cdte_ctrl & CDROM_DATA_TRACK, 0);
+  EXPECT_EQ(play(data, {0, 2, 0, 0, 3, 0}), EIO) << "no audio on a data track";
+  platform::drive_close(data);
+
+  sim::drive_insert(blank_disc());
+  const int blank = platform::drive_open();
+  EXPECT_EQ(request(blank, CDROMREADTOCHDR, &header), EIO);
+  platform::drive_close(blank);
+}
+
+TEST_F(CdDriveTest, AudioStatusRunsWithTheClock) {
+  load_discs({audio_disc({3, 4})});
+  const int fd = platform::drive_open();
+  EXPECT_EQ(request(fd, CDROMPAUSE), EIO) << "nothing playing";
+  EXPECT_EQ(play(fd, {0, 2, 0, 0, 9, 1}), EIO) << "past the lead-out";
+  EXPECT_EQ(play(fd, {0, 2, 75, 0, 8, 0}), EIO) << "no frame 75";
+  EXPECT_EQ(play(fd, {0, 5, 0, 0, 2, 0}), EIO) << "backwards";
+
+  ASSERT_EQ(play(fd, {0, 2, 0, 0, 8, 0}), 0);
+  EXPECT_EQ(status(fd).cdsc_audiostatus, CDROM_AUDIO_PLAY);
+  advance_seconds(3.5);
+  cdrom_subchnl now = status(fd);
+  EXPECT_EQ(now.cdsc_trk, 2);
+  EXPECT_EQ(now.cdsc_reladdr.msf.second, 0);
+
+  EXPECT_EQ(request(fd, CDROMPAUSE), 0);
+  advance_seconds(100);
+  now = status(fd);
+  EXPECT_EQ(now.cdsc_audiostatus, CDROM_AUDIO_PAUSED);
+  EXPECT_EQ(now.cdsc_absaddr.msf.second, 5);
+  EXPECT_TRUE(sim::drive_view().paused);
+
+  EXPECT_EQ(request(fd, CDROMRESUME), 0);
+  advance_seconds(2.4);
+  EXPECT_EQ(status(fd).cdsc_audiostatus, CDROM_AUDIO_PLAY);
+  advance_seconds(0.2);
+  EXPECT_FALSE(sim::drive_view().playing);
+  now = status(fd);
+  EXPECT_EQ(now.cdsc_audiostatus, CDROM_AUDIO_COMPLETED);
+  EXPECT_EQ(now.cdsc_trk, 2);
+  EXPECT_EQ(status(fd).cdsc_audiostatus, CDROM_AUDIO_NO_STATUS);
+  platform::drive_close(fd);
+}
+
+TEST_F(CdDriveTest, LogHasALinePerRequest) {
+  load_discs({audio_disc({3, 4})});
+  const int fd = platform::drive_open();
+  cdrom_tochdr header{};
+  request(fd, CDROMREADTOCHDR, &header);
+  toc_entry(fd, CDROM_LEADOUT);
+  play(fd, {0, 2, 0, 0, 4, 74});
+  status(fd);
+  request(fd, CDROMPAUSE);
+  request(fd, CDROMRESUME);
+  request(fd, CDROMSTOP);
+  request(fd, CDROMEJECT);
+  request(fd, CDROMSUBCHNL, &header);
+  platform::drive_close(fd);
+  platform::drive_open();
+  EXPECT_EQ(drive_log(),
+            (std::vector<std::string>{"OPEN", "TOCHDR 1-2", "TOCENTRY leadout 00:09:00",
+                                      "PLAYMSF 00:02:00-00:04:74 ok", "SUBCHNL play track 1",
+                                      "PAUSE", "RESUME", "STOP", "EJECT", "SUBCHNL ENOMEDIUM",
+                                      "CLOSE", "OPEN ENOMEDIUM"}));
+}
+
+TEST_F(CdDriveTest, EveryProcessSeesTheSameDrive) {
+  load_discs({audio_disc({3, 4})});
+  const int fd = platform::drive_open();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The inherited descriptor still reaches the drive.
+    cdrom_msf whole{0, 2, 0, 0, 8, 0};
+    _exit(platform::drive_request(fd, CDROMPLAYMSF, &whole) == 0 ? 0 : 1);
+  }
+  int child_status = 0;
+  ASSERT_EQ(waitpid(child, &child_status, 0), child);
+  EXPECT_EQ(child_status, 0);
+  EXPECT_TRUE(sim::drive_view().playing);
+  EXPECT_EQ(status(fd).cdsc_audiostatus, CDROM_AUDIO_PLAY);
+  platform::drive_close(fd);
+}
+
+}  // namespace
