@@ -21,10 +21,7 @@ void Hd44780::reset() {
   std::memset(generator_ram_, 0, sizeof generator_ram_);
   address_ = 0;
   address_in_generator_ = false;
-  eight_bit_ = true;
   two_lines_ = false;
-  high_nibble_pending_ = false;
-  high_nibble_ = 0;
   increment_ = true;
   shift_on_write_ = false;
   display_on_ = false;
@@ -54,26 +51,11 @@ void Hd44780::latch(std::int64_t now_nanoseconds) {
     busy_until_ = now_nanoseconds + instruction_nanoseconds;
     return;
   }
-  unsigned char byte = held_.data;
-  if (!eight_bit_) {
-    // 4-bit interface: D4-D7 carry the high half, then the low half.
-    if (!high_nibble_pending_) {
-      high_nibble_ = byte & 0xF0;
-      high_nibble_pending_ = true;
-      return;
-    }
-    high_nibble_pending_ = false;
-    byte = static_cast<unsigned char>(high_nibble_ | (byte >> 4));
-  }
-  transfer_byte(byte, now_nanoseconds);
-}
-
-void Hd44780::transfer_byte(unsigned char byte, std::int64_t now_nanoseconds) {
   std::int64_t duration = instruction_nanoseconds;
   if (held_.register_select_data) {
-    write_data(byte);
+    write_data(held_.data);
   } else {
-    duration = execute_instruction(byte);
+    duration = execute_instruction(held_.data);
   }
   busy_until_ = now_nanoseconds + duration;
 }
@@ -85,10 +67,8 @@ std::int64_t Hd44780::execute_instruction(unsigned char byte) {
   } else if (byte & 0x40) {  // set character-generator RAM address
     address_ = byte & 0x3F;
     address_in_generator_ = true;
-  } else if (byte & 0x20) {  // function set: DL, N (F only picks the font)
-    eight_bit_ = byte & 0x10;
+  } else if (byte & 0x20) {  // function set: N (DL is taken as 8-bit, F only picks the font)
     two_lines_ = byte & 0x08;
-    high_nibble_pending_ = false;
     display_shift_ %= address_span();
     if (!address_in_generator_) address_ = normalised_display_address(address_);
   } else if (byte & 0x10) {  // cursor or display shift: S/C, R/L

@@ -9,7 +9,8 @@
 // display and return home); an instruction or character that arrives while
 // it is busy is lost, as on the real chip, and counted.
 //
-// The object holds no pointers, so it can live in memory that several
+// The player wires all eight data lines, so only the 8-bit interface is
+// modelled. The object holds no pointers, so it can live in memory that several
 // processes share.
 #pragma once
 
@@ -53,7 +54,6 @@ class Hd44780 {
 
  private:
   void latch(std::int64_t now_nanoseconds);
-  void transfer_byte(unsigned char byte, std::int64_t now_nanoseconds);
   std::int64_t execute_instruction(unsigned char byte);
   void write_data(unsigned char byte);
   void read_data();
@@ -68,10 +68,7 @@ class Hd44780 {
   unsigned char generator_ram_[0x40];
   unsigned char address_ = 0;
   bool address_in_generator_ = false;
-  bool eight_bit_ = true;
   bool two_lines_ = false;
-  bool high_nibble_pending_ = false;  // 4-bit interface: the first half of a byte arrived
-  unsigned char high_nibble_ = 0;
   bool increment_ = true;
   bool shift_on_write_ = false;
   bool display_on_ = false;
