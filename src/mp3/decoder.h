@@ -4,7 +4,23 @@
 
 #include <sys/types.h>
 
-// The decoder's process id as the MP3-mode process knows it; 0 until started.
+// The decoder's process id as the MP3-mode process knows it; 0 until started
+// and again once it has been ended and reaped.
 extern pid_t mpg_pid_p;
 
+// The decoder's buffer in kilobytes: its "-b" argument, also reported when
+// the mode starts.
+inline constexpr char decoder_buffer_kilobytes[] = "2048";
+
 void init_mpg_thread(void *ptr);
+
+// Ends the decoder: SIGTERM, and SIGKILL when it is still there a second
+// later (a decoder stuck in its audio output ignores SIGTERM); then reaps it.
+// Does nothing when no decoder runs. Safe from any thread.
+void end_decoder();
+// The two halves of end_decoder, for a caller that reports in between.
+void signal_decoder_to_end();
+void await_decoder_end();
+
+// Ends the MP3-mode process on an error it cannot go on from, decoder first.
+[[noreturn]] void end_mode_process(int status);

@@ -3,9 +3,29 @@
 // the decoder, in strict alternation through the semaphores.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdio>
+#include <mutex>
 
 extern std::FILE *write_f;  // the writer's stream on pipe_data[1]
 
+// Held around everything that reads or changes the library position
+// (cur_interpret, cur_album, cur_title and their pending copies) or
+// file_name: the key loop's handling of one key, the reader's open step and
+// its move to the next title. Selection is always called under it.
+extern std::mutex position_lock;
+
 void *read_func(void *ptr);
 void *write_func(void *ptr);
+
+// Once per MP3-mode process, before the threads start: a write into a pipe
+// whose decoder is gone fails instead of ending the process, and the signal
+// that stop_writer uses interrupts a blocked write instead of ending it.
+void prepare_pipeline_signals();
+
+// Leaving the mode ends both threads for good, each after the frame in hand;
+// a writer blocked in a write to a decoder that reads nothing is interrupted.
+// Neither touches the ring once these return.
+void stop_reader(pthread_t reader);
+void stop_writer(pthread_t writer);

@@ -1,0 +1,162 @@
+// Reading a title frame by frame. A title is taken as a plain run of MPEG
+// frames; each frame is first read with the length of the frame before it
+// (one read per frame while the bitrate stays the same) and read again with
+// its own length when its header says otherwise. Damaged data is skipped by
+// moving one byte at a time until a frame start of usable length shows up.
+#include "mp3/frame_reader.h"
+
+#include <cstring>
+
+#include "ctl/ctl.h"
+#include "mp3/mpeg_header.h"
+
+namespace {
+
+constexpr char text_cannot_open[] = "UNABLE TO OPEN FILE 1 !!!\n EXITING :-((((((((((\n";
+constexpr char text_too_short[] = "unable to open%s\n";
+constexpr char text_open[] = "Open %s\n";
+constexpr char text_no_first_frame[] = "UNABLE TO OPEN FILE 2 !!!\n EXITING :-((((((((((\n";
+constexpr char text_wrong_status[] = "***ERROR***wrong play_status, readfunction !%i \n";
+constexpr char text_lost_header[] = "lost header... searching\n";
+constexpr char text_found[] = "found!!!!!!!!!!!!!!!!!!!!!!!!!!\n";
+constexpr char text_bytes_read[] = "%i/%i bytes red\n";
+constexpr char text_wrong_frame_size[] = "WRONG FRAME SIZE, WHILE READING %i HEADER:%i\n";
+
+constexpr char tag_block_start[] = "TAG";  // the ID3v1 block at the end of a file
+constexpr int frames_per_jump = 30;
+constexpr int search_limit = 2048;   // one-byte steps before a search gives up
+constexpr int search_failed = 2050;  // err_count once a search gave up
+
+bool usable(int length) { return mpeg_frame_length_usable(static_cast<unsigned int>(length)); }
+
+// Reads one frame of `length` bytes into the slot; never more than the slot
+// holds, whatever the length.
+int read_slot(frame_reader &reader, std::uint8_t *slot, int length) {
+  if (!usable(length)) return 0;
+  return static_cast<int>(std::fread(slot, 1, static_cast<size_t>(length), reader.input_f));
+}
+
+// A frame start as the stream test sees it, whose header also gives a length
+// a slot can take. Bitrate index 0 or 15 inside a title is damage: taken at
+// its word it would read nothing, or more than a slot.
+bool holds_frame_start(const std::uint8_t *slot) {
+  return mpeg_frame_valid(slot) && usable(static_cast<int>(mpeg_frame_size(slot[2])));
+}
+
+// Reads the four header bytes of the first frame, after a leading ID3v2 tag
+// as the library scan skips it, and notes where that frame starts.
+bool read_first_header(frame_reader &reader) {
+  std::uint8_t start[id3v2_header_length];
+  const size_t got = std::fread(start, 1, sizeof start, reader.input_f);
+  reader.first_frame = 0;
+  if (got == sizeof start) {
+    if (const unsigned int tag = id3v2_tag_length(start)) {
+      reader.first_frame = tag;
+      std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
+      return std::fread(reader.header, 1, 4, reader.input_f) == 4;
+    }
+  }
+  std::memcpy(reader.header, start, sizeof reader.header);
+  return got >= 4;
+}
+
+}  // namespace
+
+void reader_close(frame_reader &reader) {
+  if (reader.input_f != nullptr) std::fclose(reader.input_f);
+  reader.input_f = nullptr;
+}
+
+bool reader_open(frame_reader &reader, const char *path) {
+  reader_close(reader);
+  // Close-on-exec: the decoder must never hold a file of the disc open.
+  reader.input_f = std::fopen(path, "re");
+  if (reader.input_f == nullptr) {
+    std::fputs(text_cannot_open, stdout);
+    return false;
+  }
+  unsigned int length = 0;
+  if (read_first_header(reader)) {
+    std::printf(text_open, path);
+    std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
+    length = mpeg_header_size(reader.header);
+  } else {
+    std::printf(text_too_short, path);
+  }
+  if (!mpeg_frame_length_usable(length)) {
+    std::fputs(text_no_first_frame, stdout);
+    return false;
+  }
+  reader.frame_size_l = static_cast<int>(length);
+  return true;
+}
+
+void reader_prepare_pass(frame_reader &reader, int status) {
+  switch (status) {
+    case status_forward:
+      reader.numbers = frames_per_jump;
+      break;
+    case status_rewind: {
+      const long back = long{frames_per_jump} * buffer_size;
+      if (std::ftell(reader.input_f) - reader.first_frame < back) {
+        std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
+      } else {
+        std::fseek(reader.input_f, -back, SEEK_CUR);
+      }
+      break;
+    }
+    case status_playing:
+      reader.numbers = 1;
+      break;
+    default:
+      std::printf(text_wrong_status, status);
+  }
+}
+
+frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *length_cell) {
+  for (int i = 1; i <= reader.numbers; ++i) {
+    int got = read_slot(reader, slot, reader.frame_size_l);
+    buffer_size = got;
+    bool searched = false;
+    while (!holds_frame_start(slot)) {
+      std::fputs(text_lost_header, stdout);
+      searched = true;
+      ++reader.err_count;
+      std::fseek(reader.input_f, 1 - got, SEEK_CUR);
+      got = read_slot(reader, slot, reader.frame_size_l);
+      buffer_size = got;
+      if (got != reader.frame_size_l || reader.err_count > search_limit) {
+        reader.err_count = search_failed;
+        break;
+      }
+    }
+    if (searched) std::fputs(text_found, stdout);
+
+    reader.header[0] = slot[2];
+    reader.frame_size_l = static_cast<int>(mpeg_frame_size(reader.header[0]));
+    bool whole = true;
+    if (got != reader.frame_size_l) {
+      // Read with the previous frame's length: read this one again, whole.
+      whole = usable(reader.frame_size_l);
+      if (whole) {
+        std::fseek(reader.input_f, -got, SEEK_CUR);
+        got = read_slot(reader, slot, reader.frame_size_l);
+        buffer_size = got;
+        whole = got == reader.frame_size_l;
+      }
+    }
+    if (!whole || std::memcmp(slot, tag_block_start, 3) == 0 || reader.err_count == search_failed) {
+      std::printf(text_bytes_read, got, reader.frame_size_l);
+      reader.err_count = 0;
+      return frame_outcome::end_of_title;
+    }
+    *length_cell = reader.frame_size_l;
+  }
+  return frame_outcome::accepted;
+}
+
+void reader_warn_frame_size(const frame_reader &reader) {
+  if (!usable(reader.frame_size_l)) {
+    std::printf(text_wrong_frame_size, reader.frame_size_l, static_cast<int>(reader.header[0]));
+  }
+}

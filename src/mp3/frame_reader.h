@@ -1,0 +1,41 @@
+// The reader's work on one title file: opening it at its first frame, and
+// reading frames into a ring slot with the header rule, searching byte by
+// byte past damaged data. It knows nothing of the ring's indices, the
+// semaphores or the selection, so the same code runs in the reader thread
+// and, synchronously, in a fuzz target.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct frame_reader {
+  std::FILE *input_f = nullptr;
+  long first_frame = 0;  // file offset of the first frame, after any ID3v2 tag
+  int frame_size_l = 0;  // the length the next frame is read with
+  int numbers = 1;       // frames a pass reads: 1 playing, 30 forward
+  int err_count = 0;     // one-byte search steps since the last end of a title
+  std::uint8_t header[4] = {};
+};
+
+// Closes the open title, if any, and opens `path` at its first frame.
+// Prints the console lines of an open; false when the title cannot be
+// played at all (the MP3 mode then ends).
+bool reader_open(frame_reader &reader, const char *path);
+
+void reader_close(frame_reader &reader);
+
+// Acts on the playback status for one pass: forward reads 30 frames, rewind
+// moves back over the last 30 frames read, playing reads one frame.
+void reader_prepare_pass(frame_reader &reader, int status);
+
+enum class frame_outcome { accepted, end_of_title };
+
+// Reads reader.numbers frames into `slot` (slot_bytes long), each over the
+// one before. Accepted: the slot holds the last frame and *length_cell its
+// length. End of title: the file holds no further whole frame; the "bytes
+// red" line is printed and the search count starts again.
+frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *length_cell);
+
+// The warning for a frame length no slot can take, printed after an end of
+// title that such a length caused.
+void reader_warn_frame_size(const frame_reader &reader);

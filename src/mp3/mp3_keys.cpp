@@ -1,0 +1,146 @@
+// The MP3 mode's key loop: one key at a time moves the pending library
+// position, steers the pipeline through player_status and the semaphores,
+// or leaves the mode. A key is handled whole under the position lock, so the
+// reader's move to the next title never interleaves with it.
+#include <semaphore.h>
+
+#include <cctype>
+
+#include "ctl/ctl.h"
+#include "ctl/key_channel.h"
+#include "ctl/texts.h"
+#include "lcd/lcd.h"
+#include "mp3/mp3_mode_parts.h"
+#include "mp3/pipeline.h"
+#include "mp3/selection.h"
+
+namespace {
+
+constexpr char text_next_artist[] = " next ipret\n ";
+constexpr char text_previous_artist[] = " prev ipret\n ";
+constexpr char text_next_album[] = " next album\n ";
+constexpr char text_previous_album[] = " prev album\n ";
+constexpr char text_next_title[] = " next title\n ";
+constexpr char text_previous_title[] = " prev title\n ";
+constexpr char text_forward[] = " forward\n ";
+constexpr char text_rewind[] = " rewind\n ";
+constexpr char text_start[] = " start\n ";
+constexpr char text_pause[] = " pause\n ";
+constexpr char text_stop[] = " stop \n ";
+
+void start(bool &open_new_track) {
+  if (player_status == status_paused) {
+    player_status = status_playing;
+    sem_post(pauseS);
+  } else if (player_status == status_stopped) {
+    player_status = status_playing;
+    sem_post(readS);
+    open_new_track = true;
+  }
+}
+
+void pause_or_resume() {
+  if (player_status == status_playing) {
+    player_status = status_paused;
+  } else {
+    player_status = status_playing;
+    sem_post(pauseS);
+  }
+}
+
+void stop(const mp3_session &session) {
+  const int before = player_status;
+  if (before == status_playing || before == status_paused) player_status = status_stopped;
+  // A writer held by the pause finishes the frame in hand, as on a stop
+  // during play; otherwise it would stay held after the next start.
+  if (before == status_paused) sem_post(pauseS);
+  cur_interpret_ = cur_album_ = cur_title_ = 1;
+  lcd_clear(lcd_port);
+  lcd_set_string(lcd_port, session.stopped_1, 1);
+  lcd_set_string(lcd_port, session.stopped_2, 2);
+}
+
+// Acts on one key byte; true when the pending position is to be selected.
+bool act_on_key(int key, const mp3_session &session) {
+  bool open_new_track = false;
+  const char *text = text_unknown_key;
+  switch (std::tolower(key)) {
+    case 'q':
+      ++cur_interpret_;
+      cur_album_ = 1;
+      cur_title_ = 1;
+      open_new_track = true;
+      text = text_next_artist;
+      break;
+    case 'a':
+      --cur_interpret_;
+      cur_album_ = 1;
+      cur_title_ = 1;
+      open_new_track = true;
+      text = text_previous_artist;
+      break;
+    case 'w':
+      ++cur_album_;
+      cur_title_ = 1;
+      open_new_track = true;
+      text = text_next_album;
+      break;
+    case 's':
+      --cur_album_;
+      cur_title_ = 1;
+      open_new_track = true;
+      text = text_previous_album;
+      break;
+    case 'e':
+      ++cur_title_;
+      open_new_track = true;
+      text = text_next_title;
+      break;
+    case 'd':
+      --cur_title_;
+      open_new_track = true;
+      text = text_previous_title;
+      break;
+    case 'r':
+      print_screen(text_forward, "");
+      player_status = status_forward;
+      return false;
+    case 'f':
+      print_screen(text_rewind, "");
+      player_status = status_rewind;
+      return false;
+    case 'n':
+      start(open_new_track);
+      text = text_start;
+      break;
+    case 'b':
+      pause_or_resume();
+      text = text_pause;
+      break;
+    case 'm':
+      stop(session);
+      text = text_stop;
+      break;
+  }
+  print_screen(text, "");
+  return open_new_track;
+}
+
+}  // namespace
+
+void run_key_loop(mp3_session &session) {
+  for (;;) {
+    const int key = read_key(session.keys);
+    if (key == 'x' || key == 'X') leave_mp3_mode(session);
+    const std::lock_guard<std::mutex> hold(position_lock);
+    cur_interpret_ = cur_interpret;
+    cur_album_ = cur_album;
+    cur_title_ = cur_title;
+    if (key > 0 && key != '\n' && act_on_key(key, session)) {
+      open_file(cur_interpret_, cur_album_, cur_title_);
+    }
+    cur_interpret = cur_interpret_;
+    cur_album = cur_album_;
+    cur_title = cur_title_;
+  }
+}

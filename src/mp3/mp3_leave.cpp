@@ -1,0 +1,78 @@
+// Leaving the MP3 mode (key X). The threads are ended before anything they
+// use goes away: the writer's stream is closed only once the writer is gone
+// (closing it under a writer blocked in a write would wait for that write),
+// and the ring is freed only once neither thread can touch it. The decoder
+// ends last, by SIGTERM or, a second later, by SIGKILL.
+#include <stdio_ext.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "ctl/ctl.h"
+#include "mp3/decoder.h"
+#include "mp3/mp3_mode_parts.h"
+#include "mp3/pipeline.h"
+
+namespace {
+
+constexpr char text_leave[] = " leave mp3 modus\n ";
+constexpr char text_kill[] = " KILL %i %i\n";
+constexpr char text_step_1[] = "1\n";
+constexpr char text_step_2[] = "2\n";
+constexpr char text_step_3[] = "3\n";
+constexpr char text_step_4[] = "4\n";
+constexpr char text_step_5[] = "5\n";
+constexpr char text_step_7[] = "7\n";
+
+// The kill line names two processes; the first one is the controller, which
+// is never signalled and always shows as 0.
+constexpr int controller_pid = 0;
+
+void close_frame_pipe() {
+  // Frames still in the stream's buffer would only go to a decoder about to
+  // be ended, and might block on a pipe that it no longer drains.
+  __fpurge(write_f);
+  std::fclose(write_f);  // closes pipe_data[1]
+  write_f = nullptr;
+  pipe_data[1] = -1;
+  close(pipe_data[0]);
+  pipe_data[0] = -1;
+}
+
+void free_ring() {
+  for (int slot = 0; slot < ring_slots; ++slot) {
+    std::free(buffer[slot]);
+    std::free(frame_size[slot]);
+    buffer[slot] = nullptr;
+    frame_size[slot] = nullptr;
+  }
+  std::free(lcd_l1);
+  std::free(lcd_l2);
+  lcd_l1 = lcd_l2 = nullptr;
+}
+
+}  // namespace
+
+void leave_mp3_mode(mp3_session &session) {
+  print_screen(text_leave, "");
+  player_status = status_paused;
+  if (session.keys != nullptr) std::fclose(session.keys);
+  session.keys = nullptr;
+  std::fputs(text_step_1, stdout);
+  std::printf(text_kill, controller_pid, static_cast<int>(mpg_pid_p));
+  std::fputs(text_step_1, stdout);
+  std::fputs(text_step_2, stdout);
+  std::fputs(text_step_3, stdout);
+  stop_reader(session.read_th);
+  std::fputs(text_step_4, stdout);
+  stop_writer(session.write_th);
+  std::fputs(text_step_5, stdout);
+  close_frame_pipe();
+  free_ring();
+  std::fputs(text_step_7, stdout);
+  signal_decoder_to_end();
+  std::printf(text_kill, controller_pid, static_cast<int>(mpg_pid_p));
+  await_decoder_end();
+  std::exit(0);
+}

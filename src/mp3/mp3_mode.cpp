@@ -1,0 +1,160 @@
+// The MP3 mode's set-up: the ring and the display buffers, the frame pipe,
+// the library scan, the stopped screen, the first selection, the pipeline
+// threads and the decoder; then the key loop takes over.
+#include "mp3/mp3_mode.h"
+
+#include <fcntl.h>
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ctl/ctl.h"
+#include "ctl/key_channel.h"
+#include "ctl/texts.h"
+#include "lcd/lcd.h"
+#include "mp3/decoder.h"
+#include "mp3/library.h"
+#include "mp3/mp3_mode_parts.h"
+#include "mp3/pipeline.h"
+#include "mp3/selection.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char text_mode[] = "mp3 Modus...";
+constexpr char text_player_buffer[] = "Player Buffer:";
+constexpr char text_kilobytes[] = "kb\n";
+constexpr char text_init_pipe[] = "init pipe\n";
+constexpr char text_open_cd[] = "Open CD.\n";
+constexpr char text_scanning[] = "scan CD content... (may takes some time)";
+constexpr char text_artists[] = "Interpreten:";
+constexpr char text_albums[] = "  Alben:";
+constexpr char text_titles[] = "Titel:";
+constexpr char text_stopped_1[] = " Stopped1 %s\n";
+constexpr char text_stopped_2[] = " Stopped2 %s\n";
+constexpr char text_selected[] = "\n";
+constexpr char text_semaphore_failed[] = "Problems during semaphore init.\n";
+constexpr char text_create_reader[] = "Create read thread...\n";
+constexpr char text_create_writer[] = "Create write thread...\n";
+constexpr char text_fire_up[] = "fire up mpg123...\n";
+constexpr char text_begin[] = "begin...";
+constexpr char text_now[] = "now\n";
+constexpr char text_setup_failed[] = "mp3 mode cannot start: %s\n";
+
+[[noreturn]] void setup_failed(const char *what) {
+  std::printf(text_setup_failed, what);
+  end_mode_process(-1);
+}
+
+void allocate_ring() {
+  for (sem_t **semaphore : {&openS, &pauseS, &readS, &writeS}) {
+    *semaphore = static_cast<sem_t *>(std::malloc(sizeof(sem_t)));
+  }
+  for (int slot = 0; slot < ring_slots; ++slot) {
+    // Zeroed: a slot that a short read filled only in part holds no leftovers
+    // of uninitialised memory, and the first write (slot 0) sends nothing.
+    buffer[slot] = static_cast<unsigned char *>(std::calloc(slot_bytes, 1));
+    frame_size[slot] = static_cast<int *>(std::calloc(1, sizeof(int)));
+  }
+}
+
+// The decoder's pace is the only pacing of the pipeline, so whatever the pipe
+// holds is still heard after a pause, a stop or a change of title. One page
+// is what the pipe held on the machine this design comes from: a quarter of
+// a second at 128 kbit/s, where today's default would be four seconds.
+void open_frame_pipe() {
+  // Close-on-exec: the decoder must hold only the read end, as its input.
+  if (pipe2(pipe_data, O_CLOEXEC) != 0) {
+    std::fputs(text_unable_to_create_pipe, stdout);
+    std::exit(1);
+  }
+  fcntl(pipe_data[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
+}
+
+void scan_library() {
+  int artists = 0;
+  fs_entry **dir = open_entry(platform::cdrom_mount_point(), &artists, 1);
+  auto *root = static_cast<fs_entry *>(std::malloc(sizeof(fs_entry)));
+  *root = fs_entry{artists, dir, strdup(platform::cdrom_mount_point())};
+  root_fs = static_cast<fs_entry **>(std::malloc(sizeof(fs_entry *)));
+  *root_fs = root;
+}
+
+// Titles placed at the artist or album level are not descended into and add
+// nothing to the counts below them.
+void fill_stopped_screen(mp3_session &session) {
+  const fs_entry &root = **root_fs;
+  unsigned int albums = 0, titles = 0;
+  for (unsigned int a = 0; a < static_cast<unsigned int>(root.entrys); ++a) {
+    const fs_entry &artist = *root.dir[a];
+    if (artist.dir == nullptr) continue;
+    albums += static_cast<unsigned int>(artist.entrys);
+    for (unsigned int b = 0; b < static_cast<unsigned int>(artist.entrys); ++b) {
+      if (artist.dir[b]->dir != nullptr) titles += static_cast<unsigned int>(artist.dir[b]->entrys);
+    }
+  }
+  std::snprintf(session.stopped_1, sizeof session.stopped_1, "%s%d%s%u", text_artists, root.entrys,
+                text_albums, albums);
+  std::snprintf(session.stopped_2, sizeof session.stopped_2, "%s%u", text_titles, titles);
+  std::printf(text_stopped_1, session.stopped_1);
+  std::printf(text_stopped_2, session.stopped_2);
+}
+
+void init_semaphores() {
+  for (sem_t *semaphore : {openS, pauseS, readS, writeS}) {
+    if (semaphore == nullptr || sem_init(semaphore, 0, 0) != 0) {
+      std::fputs(text_semaphore_failed, stdout);
+    }
+  }
+}
+
+void start_threads(mp3_session &session) {
+  prepare_pipeline_signals();
+  std::fputs(text_create_reader, stdout);
+  if (pthread_create(&session.read_th, nullptr, read_func, nullptr) != 0) {
+    setup_failed("no read thread");
+  }
+  std::fputs(text_create_writer, stdout);
+  if (pthread_create(&session.write_th, nullptr, write_func, nullptr) != 0) {
+    setup_failed("no write thread");
+  }
+}
+
+}  // namespace
+
+void print_screen(const char *string, const char *output) { std::printf(string, output); }
+
+void main_mpg() {
+  static mp3_session session;
+  player_status = status_playing;
+  mpg_pid_p = 0;
+  file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
+  lcd_init(lcd_port);
+  lcd_clear(lcd_port);
+  lcd_set_string(lcd_port, text_mode, 1);
+  allocate_ring();
+  std::printf("%s%s%s", text_player_buffer, decoder_buffer_kilobytes, text_kilobytes);
+  std::fputs(text_init_pipe, stdout);
+  open_frame_pipe();
+  lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
+  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
+  std::fputs(text_open_cd, stdout);
+  lcd_set_string(lcd_port, text_scanning, 2);
+  scan_library();
+  fill_stopped_screen(session);
+  open_file(1, 1, 1);
+  std::fputs(text_selected, stdout);
+  init_semaphores();
+  write_f = fdopen(pipe_data[1], "w");
+  if (write_f == nullptr) setup_failed("no stream on the frame pipe");
+  session.keys = open_key_stream();
+  start_threads(session);
+  std::fputs(text_fire_up, stdout);
+  init_mpg_thread(nullptr);
+  print_screen(text_begin, "");
+  print_screen(text_now, "");
+  run_key_loop(session);
+}

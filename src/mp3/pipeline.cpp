@@ -1,0 +1,183 @@
+// The two threads of the frame pipeline and the ring between them. Each pass
+// of the reader prepares one frame and each write sends one; a frame accepted
+// in a pass is written only after the next pass, so one frame is always held
+// back. buffer_stat tells a pass started by a stray post (stop and start
+// pressed while a write is still in hand) to give way instead of touching a
+// slot the writer is using.
+#include "mp3/pipeline.h"
+
+#include <semaphore.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "ctl/ctl.h"
+#include "mp3/decoder.h"
+#include "mp3/frame_reader.h"
+#include "mp3/mpeg_header.h"
+#include "mp3/selection.h"
+
+std::FILE *write_f = nullptr;
+std::mutex position_lock;
+
+namespace {
+
+constexpr char text_reader_started[] = "read thread started\n";
+constexpr char text_problem[] = "PROBLEM\n";
+constexpr char text_end_of_file[] = "at end of file, open next\n";
+constexpr char text_writer_started[] = "write thread started\n";
+constexpr char text_nothing_to_write[] = "unable to write!empty buffer\n";
+constexpr char text_not_a_frame[] = "write NON mpeg 1 Layer X frame\n";
+constexpr char text_partial_write[] = "only wrote %i from %i to mpg123\n";
+constexpr char text_write_failed[] = "unable to write to mpg123\n";
+
+// buffer_stat
+constexpr int ring_free = 0;
+constexpr int frame_ready = 1;
+constexpr int reader_filling = 2;
+constexpr int writer_writing = 4;
+
+// close_input
+constexpr int input_current = 0;
+constexpr int input_requested = 1;
+
+constexpr int wake_writer_signal = SIGUSR1;
+
+std::atomic<bool> pipeline_ending{false};
+std::atomic<bool> writer_finished{false};
+
+int next_slot(int index) { return index == ring_slots - 1 ? 0 : index + 1; }
+
+// Waits for a post; false once the pipeline is being ended.
+bool wait_for(sem_t *semaphore) {
+  while (sem_wait(semaphore) != 0 && errno == EINTR) {
+    if (pipeline_ending) return false;
+  }
+  return !pipeline_ending;
+}
+
+void open_step(frame_reader &reader) {
+  const std::lock_guard<std::mutex> hold(position_lock);
+  if (close_input != input_requested) return;
+  if (!reader_open(reader, file_name)) end_mode_process(-1);
+  // buffer_stat stays as it is: a frame may still be waiting for the writer.
+  close_input = input_current;
+}
+
+// The title ended: give the slot back and select the next title, which the
+// pass that this thread posts for itself opens at once.
+void end_of_title(frame_reader &reader) {
+  read_buffer = read_buffer - 1;
+  std::fputs(text_end_of_file, stdout);
+  reader_close(reader);
+  buffer_stat = ring_free;
+  {
+    const std::lock_guard<std::mutex> hold(position_lock);
+    ++cur_title;
+    open_file(cur_interpret, cur_album, cur_title);
+  }
+  sem_post(readS);
+}
+
+void reader_pass(frame_reader &reader) {
+  open_step(reader);
+  if (close_input != input_current || buffer_stat != ring_free) {
+    std::fputs(text_problem, stdout);
+    return;
+  }
+  const int slot = next_slot(read_buffer);
+  read_buffer = slot;
+  buffer_stat = reader_filling;
+  reader_prepare_pass(reader, player_status);
+  if (reader_read_frames(reader, buffer[slot], frame_size[slot]) == frame_outcome::end_of_title) {
+    end_of_title(reader);
+    reader_warn_frame_size(reader);
+  }
+  // Forward and rewind last one pass; a key pressed meanwhile is kept.
+  int jump = status_forward;
+  if (!player_status.compare_exchange_strong(jump, status_playing)) {
+    jump = status_rewind;
+    player_status.compare_exchange_strong(jump, status_playing);
+  }
+  if (buffer_stat == ring_free) return;
+  buffer_stat = frame_ready;
+  sem_post(writeS);
+}
+
+void write_slot() {
+  const int slot = next_slot(write_buffer);
+  write_buffer = slot;
+  buffer_stat = writer_writing;
+  const int held_back = read_buffer;
+  if (held_back >= 0 && !mpeg_frame_valid(buffer[held_back])) {
+    std::fputs(text_not_a_frame, stdout);
+  }
+  const int length = *frame_size[slot];
+  if (pipeline_ending) return;
+  const int written = static_cast<int>(std::fwrite(buffer[slot], 1, length, write_f));
+  if (pipeline_ending) return;
+  if (written != length) {
+    if (written > 0) {
+      std::printf(text_partial_write, written, length);
+    } else {
+      std::fputs(text_write_failed, stdout);
+    }
+  }
+  buffer_stat = ring_free;
+  if (player_status != status_stopped) sem_post(readS);
+}
+
+void ignore_signal(int) {}
+
+}  // namespace
+
+void *read_func(void *) {
+  std::fputs(text_reader_started, stdout);
+  frame_reader reader;
+  while (wait_for(readS)) reader_pass(reader);
+  reader_close(reader);
+  return nullptr;
+}
+
+void *write_func(void *) {
+  std::fputs(text_writer_started, stdout);
+  while (wait_for(writeS)) {
+    if (buffer_stat != frame_ready && write_buffer == read_buffer) {
+      std::fputs(text_nothing_to_write, stdout);
+      continue;
+    }
+    if (player_status == status_paused && !wait_for(pauseS)) break;
+    write_slot();
+  }
+  writer_finished = true;
+  return nullptr;
+}
+
+void prepare_pipeline_signals() {
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction wake = {};
+  wake.sa_handler = ignore_signal;  // no SA_RESTART: a blocked write returns
+  sigemptyset(&wake.sa_mask);
+  sigaction(wake_writer_signal, &wake, nullptr);
+}
+
+void stop_reader(pthread_t reader) {
+  pipeline_ending = true;
+  sem_post(readS);
+  pthread_join(reader, nullptr);
+}
+
+void stop_writer(pthread_t writer) {
+  pipeline_ending = true;
+  sem_post(writeS);
+  sem_post(pauseS);
+  // The writer may sit in a write that the decoder never drains: interrupt
+  // it, and again, until it has seen that the pipeline is ending.
+  while (!writer_finished) {
+    pthread_kill(writer, wake_writer_signal);
+    usleep(10000);
+  }
+  pthread_join(writer, nullptr);
+}
