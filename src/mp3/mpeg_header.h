@@ -25,3 +25,11 @@ bool mpeg_frame_valid(const std::uint8_t frame[2]);
 
 // True when 1 <= length <= max_frame_length.
 bool mpeg_frame_length_usable(unsigned int length);
+
+// Most MP3 files start with an ID3v2 tag ("ID3", version, flags, a syncsafe
+// size, an optional footer) and only then with their first frame. Given the
+// first id3v2_header_length bytes of a file, returns the number of bytes the
+// whole tag takes (header, body and footer), so the first frame starts right
+// after them; 0 when the bytes are no well-formed ID3v2 header.
+inline constexpr unsigned int id3v2_header_length = 10;
+unsigned int id3v2_tag_length(const std::uint8_t start[id3v2_header_length]);
