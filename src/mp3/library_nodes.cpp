@@ -1,0 +1,85 @@
+// Library nodes and the scan's guards against leaving the disc. A node and
+// its name share one allocation: the tree of a full disc holds tens of
+// thousands of them, and it is built once and never edited.
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "mp3/library_parts.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char text_out_of_memory[] = "out of memory during the CD scan\n";
+
+void *allocate(std::size_t bytes) {
+  void *memory = std::malloc(bytes);
+  if (memory == nullptr) {
+    std::printf(text_out_of_memory);
+    std::exit(-1);
+  }
+  return memory;
+}
+
+// Whether the resolved path `path` is `folder` or lies below it.
+bool inside(const char *path, const std::string &folder) {
+  if (folder == "/") return true;
+  const std::size_t length = folder.size();
+  return std::strncmp(path, folder.c_str(), length) == 0 &&
+         (path[length] == '\0' || path[length] == '/');
+}
+
+std::string resolved(const char *path) {
+  char *real = realpath(path, nullptr);
+  if (real == nullptr) return {};
+  std::string result(real);
+  std::free(real);
+  return result;
+}
+
+}  // namespace
+
+fs_entry *new_entry(const char *name, int entrys) {
+  const std::size_t name_bytes = std::strlen(name) + 1;
+  auto *node = static_cast<fs_entry *>(allocate(sizeof(fs_entry) + name_bytes));
+  node->entrys = entrys;
+  node->dir = nullptr;
+  node->name = reinterpret_cast<char *>(node + 1);
+  std::memcpy(node->name, name, name_bytes);
+  return node;
+}
+
+fs_entry **new_children(int slots) {
+  return static_cast<fs_entry **>(allocate(sizeof(fs_entry *) * slots));
+}
+
+void release_entries(fs_entry **dir) {
+  if (dir == nullptr) return;
+  for (fs_entry **child = dir; *child != nullptr; ++child) {
+    release_entries((*child)->dir);
+    std::free(*child);
+  }
+  std::free(dir);
+}
+
+bool on_path(const std::vector<folder_id> &path, dev_t device, ino_t inode) {
+  for (const folder_id &folder : path) {
+    if (folder.device == device && folder.inode == inode) return true;
+  }
+  return false;
+}
+
+std::string disc_boundary(const char *dir) {
+  std::string folder = resolved(dir);
+  const std::string mount_point = resolved(platform::cdrom_mount_point());
+  if (!folder.empty() && !mount_point.empty() && inside(folder.c_str(), mount_point)) {
+    return mount_point;
+  }
+  return folder;
+}
+
+bool link_stays_inside(const char *path, const std::string &boundary) {
+  const std::string target = resolved(path);
+  return !target.empty() && !boundary.empty() && inside(target.c_str(), boundary);
+}

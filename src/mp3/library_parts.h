@@ -1,0 +1,38 @@
+// The pieces of the disc library scan that do not walk folders: making and
+// freeing nodes, testing one file for a title, and staying on the disc.
+// Shared by the scan's source files only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "mp3/library.h"
+
+// A node named `name` (copied into the same allocation) with no children.
+// Ends the process when memory runs out: the scan cannot go on without it.
+fs_entry *new_entry(const char *name, int entrys);
+
+// A child array with room for `slots` pointers.
+fs_entry **new_children(int slots);
+
+// Whether the regular file at `path` is a title: its first four bytes, or the
+// four after a leading ID3v2 tag, start a frame of usable length. Prints
+// "_NO_FILE:" with the path when the file cannot be opened.
+bool is_title_file(const char *path);
+
+// The folders from the scan's root down to the one being scanned, by device
+// and inode: a folder already in it must not be entered again.
+struct folder_id {
+  dev_t device;
+  ino_t inode;
+};
+bool on_path(const std::vector<folder_id> &path, dev_t device, ino_t inode);
+
+// The resolved folder that links may point into: the mount point when `dir`
+// lies inside it, otherwise `dir` itself. Empty when `dir` cannot be resolved.
+std::string disc_boundary(const char *dir);
+
+// Whether the symbolic link at `path` resolves to a place inside `boundary`.
+bool link_stays_inside(const char *path, const std::string &boundary);
