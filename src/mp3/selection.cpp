@@ -1,0 +1,121 @@
+// Title selection: checks an artist / album / title position against the
+// library, wraps the artist number around the ends, and makes the title
+// current: its path in file_name, its names on the display, and an open
+// request to the reader. The key loop and the reader thread both select, so
+// one lock covers every call.
+#include "mp3/selection.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "ctl/ctl.h"
+#include "lcd/lcd.h"
+#include "mp3/library.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char text_no_library[] = " wild error open_file !!!! exiting....\n";
+constexpr char text_asked[] = "Ainterp%ialbum%ititle%i\n";
+constexpr char text_artist_above[] = "interp groesser\n";
+constexpr char text_artist_zero[] = "interp kleiner 1\n";
+constexpr char text_album_above[] = "alb groesser\n";
+constexpr char text_album_zero[] = "alb kleiner 1\n";
+constexpr char text_title_above[] = "titl groesser\n";
+constexpr char text_title_zero[] = "titl kleiner 1\n";
+constexpr char text_file_name[] = "FILENAME: %s\n";
+constexpr char text_path_too_long[] = "path too long, not selected: %s/%s/%s\n";
+constexpr char text_selected[] = "Binterp%ialbum%ititle%i\n";
+
+std::mutex selection_lock;
+
+// The number of the very last title: last artist, its last album, that
+// album's last title. Counts of nodes that are title files (-1) are taken as
+// they are; the checks that follow refuse them. An artist without albums has
+// no last album to look into.
+void last_title(const fs_entry &root, unsigned int &interp, unsigned int &alb, unsigned int &titl) {
+  interp = root.entrys;
+  const fs_entry &artist = *root.dir[interp - 1];
+  if (artist.dir == nullptr) return;
+  alb = artist.entrys;
+  if (alb == 0) return;
+  titl = artist.dir[alb - 1]->entrys;
+}
+
+// Makes the title current. A path that would not fit file_name changes
+// nothing: a cut path would name another file.
+void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_entry &artist,
+            const fs_entry &album, const fs_entry &title) {
+  const int written =
+      std::snprintf(file_name, file_name_bytes, "%s/%s/%s/%s", platform::cdrom_mount_point(),
+                    artist.name, album.name, title.name);
+  if (written < 0 || written >= file_name_bytes) {
+    std::printf(text_path_too_long, artist.name, album.name, title.name);
+    return;
+  }
+  std::printf(text_file_name, file_name);
+  cur_interpret_ = cur_interpret = interp;
+  cur_album_ = cur_album = alb;
+  cur_title_ = cur_title = titl;
+  struct stat file_info;
+  if (stat(file_name, &file_info) != 0 || !S_ISREG(file_info.st_mode)) return;
+  std::printf(text_selected, static_cast<int>(interp), static_cast<int>(alb),
+              static_cast<int>(titl));
+  // Names longer than a display line are cut; the display shows 40 columns.
+  std::snprintf(lcd_l1, lcd_line_bytes, "%s -- %s", artist.name, album.name);
+  std::snprintf(lcd_l2, lcd_line_bytes, "%s", title.name);
+  lcd_clear(lcd_port);
+  lcd_set_string(lcd_port, lcd_l1, 1);
+  lcd_set_string(lcd_port, lcd_l2, 2);
+}
+
+void select_title(unsigned int interp, unsigned int alb, unsigned int titl) {
+  if (root_fs == nullptr || *root_fs == nullptr || (*root_fs)->dir == nullptr) {
+    std::printf(text_no_library);
+    std::exit(-1);
+  }
+  const fs_entry &root = **root_fs;
+  std::printf(text_asked, static_cast<int>(interp), static_cast<int>(alb), static_cast<int>(titl));
+  // An empty library has neither a first nor a last artist to wrap to.
+  if (interp > static_cast<unsigned int>(root.entrys) || root.entrys == 0) {
+    std::printf(text_artist_above);
+    if (root.entrys == 0) return;
+    interp = 1;
+  }
+  if (interp == 0) {
+    std::printf(text_artist_zero);
+    last_title(root, interp, alb, titl);
+  }
+  const fs_entry &artist = *root.dir[interp - 1];
+  if (artist.dir == nullptr) return;
+  if (alb > static_cast<unsigned int>(artist.entrys)) {
+    std::printf(text_album_above);
+    return;
+  }
+  if (alb == 0) {
+    std::printf(text_album_zero);
+    return;
+  }
+  const fs_entry &album = *artist.dir[alb - 1];
+  if (album.dir == nullptr) return;
+  if (titl > static_cast<unsigned int>(album.entrys)) {
+    std::printf(text_title_above);
+    return;
+  }
+  if (titl == 0) {
+    std::printf(text_title_zero);
+    return;
+  }
+  accept(interp, alb, titl, artist, album, *album.dir[titl - 1]);
+}
+
+}  // namespace
+
+void open_file(unsigned int interp, unsigned int alb, unsigned int titl) {
+  const std::lock_guard<std::mutex> hold(selection_lock);
+  select_title(interp, alb, titl);
+  close_input = 1;
+}
