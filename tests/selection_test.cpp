@@ -1,0 +1,182 @@
+// Title selection through its whole table: accepted positions with their
+// path and display lines, every refusal, the artist wraps at both ends, the
+// odd ends of a library, and two threads selecting at once.
+#include "mp3/selection.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ctl/ctl.h"
+#include "emu/display.h"
+#include "support/mp3_disc_fixture.h"
+
+namespace {
+
+struct Position {
+  unsigned int interp, alb, titl;
+  bool operator==(const Position &) const = default;
+};
+
+class SelectionTest : public Mp3DiscFixture {
+ protected:
+  // Selects with the console captured; returns what was printed.
+  std::string select(unsigned int interp, unsigned int alb, unsigned int titl) {
+    close_input = 0;
+    testing::internal::CaptureStdout();
+    open_file(interp, alb, titl);
+    return testing::internal::GetCapturedStdout();
+  }
+  static Position position() { return {cur_interpret, cur_album, cur_title}; }
+  static Position pending() { return {cur_interpret_, cur_album_, cur_title_}; }
+  static std::string line(const std::string &text) {
+    std::string padded = text.substr(0, sim::display_columns);
+    padded.resize(sim::display_columns, ' ');
+    return padded;
+  }
+  void mount_and_scan(const std::vector<std::string> &entries, const std::string &name = "disc") {
+    mount(make_disc(entries, {}, name));
+    testing::internal::CaptureStdout();
+    scan();
+    testing::internal::GetCapturedStdout();
+  }
+};
+
+// Artists A and C; A's albums are B (x.mp3, y.mp3 and a folder zz), E
+// (empty) and a title file a.mp3; C holds album D with w.mp3.
+const std::vector<std::string> disc = {"A/B/x.mp3", "A/B/y.mp3", "A/B/zz/",
+                                       "A/E/",      "A/a.mp3",   "C/D/w.mp3"};
+
+TEST_F(SelectionTest, AcceptedPositionBecomesPathDisplayAndOpenRequest) {
+  mount_and_scan(disc);
+  const std::string out = select(1, 1, 2);
+  const std::string file = mount_point() + "/A/B/y.mp3";
+  EXPECT_EQ(out, "Ainterp1album1title2\nFILENAME: " + file + "\nBinterp1album1title2\n");
+  EXPECT_STREQ(file_name, file.c_str());
+  EXPECT_EQ(position(), (Position{1, 1, 2}));
+  EXPECT_EQ(pending(), (Position{1, 1, 2}));
+  EXPECT_EQ(close_input, 1);
+  EXPECT_EQ(sim::display_view().line1, line("A -- B"));
+  EXPECT_EQ(sim::display_view().line2, line("y.mp3"));
+}
+
+TEST_F(SelectionTest, ArtistWrapsAtBothEnds) {
+  mount_and_scan(disc);
+  EXPECT_EQ(select(3, 1, 2), "Ainterp3album1title2\ninterp groesser\nFILENAME: " + mount_point() +
+                                 "/A/B/y.mp3\nBinterp1album1title2\n");
+  EXPECT_EQ(position(), (Position{1, 1, 2}));
+  EXPECT_EQ(select(0, 1, 1), "Ainterp0album1title1\ninterp kleiner 1\nFILENAME: " + mount_point() +
+                                 "/C/D/w.mp3\nBinterp2album1title1\n");
+  EXPECT_EQ(position(), (Position{2, 1, 1}));
+  EXPECT_EQ(sim::display_view().line1, line("C -- D"));
+  EXPECT_EQ(sim::display_view().line2, line("w.mp3"));
+}
+
+TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
+  mount_and_scan(disc);
+  select(1, 1, 1);
+  const std::string selected = file_name;
+  const sim::DisplayView shown = sim::display_view();
+  const struct {
+    Position asked;
+    const char *console;
+  } refusals[] = {
+      {{1, 1, 4}, "titl groesser\n"},
+      {{1, 1, 0}, "titl kleiner 1\n"},
+      {{1, 4, 1}, "alb groesser\n"},
+      {{1, 0, 1}, "alb kleiner 1\n"},
+      {{1, 2, 1}, "titl groesser\n"},  // an empty album
+      {{1, 3, 1}, ""},                 // a title file in the album place
+      {{1, 3, 0}, ""},
+  };
+  for (const auto &refusal : refusals) {
+    const Position &a = refusal.asked;
+    const std::string asked = "Ainterp" + std::to_string(a.interp) + "album" +
+                              std::to_string(a.alb) + "title" + std::to_string(a.titl) + "\n";
+    EXPECT_EQ(select(a.interp, a.alb, a.titl), asked + refusal.console);
+    EXPECT_EQ(close_input, 1);
+    EXPECT_EQ(position(), (Position{1, 1, 1}));
+    EXPECT_EQ(pending(), (Position{1, 1, 1}));
+    EXPECT_EQ(file_name, selected);
+    EXPECT_EQ(sim::display_view().line1, shown.line1);
+    EXPECT_EQ(sim::display_view().line2, shown.line2);
+  }
+}
+
+TEST_F(SelectionTest, FolderInTheTitlePlaceIsSelectedButNotShown) {
+  mount_and_scan(disc);
+  select(1, 1, 1);
+  const sim::DisplayView shown = sim::display_view();
+  EXPECT_EQ(select(1, 1, 3), "Ainterp1album1title3\nFILENAME: " + mount_point() + "/A/B/zz\n");
+  EXPECT_EQ(position(), (Position{1, 1, 3}));
+  EXPECT_EQ(sim::display_view().line1, shown.line1);
+  EXPECT_EQ(sim::display_view().line2, shown.line2);
+}
+
+TEST_F(SelectionTest, OddLibraryEndsAreRefusedWithoutACrash) {
+  const struct {
+    std::vector<std::string> entries;
+    Position asked;
+    const char *console;  // after the "Ainterp" line
+  } cases[] = {
+      {{"A/B/x.mp3", "Z.mp3"}, {0, 1, 1}, "interp kleiner 1\n"},              // last artist a title
+      {{"A/B/x.mp3", "Z/"}, {0, 1, 1}, "interp kleiner 1\nalb kleiner 1\n"},  // no albums
+      {{"A/B/x.mp3", "Z/Y/"}, {0, 1, 1}, "interp kleiner 1\ntitl kleiner 1\n"},
+      {{"A/B/x.mp3", "Z/y.mp3"}, {0, 1, 1}, "interp kleiner 1\n"},  // last album a title
+      {{"0.mp3", "A/B/x.mp3"}, {3, 1, 1}, "interp groesser\n"},     // first artist a title
+      {{"text:notes.txt"}, {1, 1, 1}, "interp groesser\n"},         // an empty library
+      {{"text:notes.txt"}, {0, 1, 1}, "interp groesser\n"},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    mount_and_scan(c.entries, "disc" + std::to_string(++n));
+    cur_interpret = cur_album = cur_title = 7;
+    const std::string out = select(c.asked.interp, c.asked.alb, c.asked.titl);
+    const std::string asked = "Ainterp" + std::to_string(c.asked.interp) + "album1title1\n";
+    EXPECT_EQ(out, asked + c.console) << n;
+    EXPECT_EQ(position(), (Position{7, 7, 7})) << n;
+    EXPECT_EQ(close_input, 1) << n;
+  }
+}
+
+TEST_F(SelectionTest, LongNamesAreCutToTheDisplayBuffers) {
+  const std::string artist(200, 'a'), album(200, 'b'), title(196, 't');
+  mount_and_scan({artist + "/" + album + "/" + title + ".mp3"});
+  select(1, 1, 1);
+  EXPECT_EQ(std::string(file_name),
+            mount_point() + "/" + artist + "/" + album + "/" + title + ".mp3");
+  EXPECT_EQ(std::string(lcd_l1), artist.substr(0, lcd_line_bytes - 1));
+  EXPECT_EQ(std::string(lcd_l2), title.substr(0, lcd_line_bytes - 1));
+  EXPECT_EQ(sim::display_view().line1, line(artist));
+}
+
+TEST_F(SelectionTest, LibraryWithoutRootArrayEndsTheProcess) {
+  mount_and_scan(disc);
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        (*root_fs)->dir = nullptr;
+        open_file(1, 1, 1);
+      },
+      testing::ExitedWithCode(255), "^ wild error open_file !!!! exiting....\n$");
+}
+
+TEST_F(SelectionTest, KeyLoopAndReaderNeverSelectAtTheSameTime) {
+  mount_and_scan(disc);
+  testing::internal::CaptureStdout();
+  auto keep_selecting = [](unsigned int titl) {
+    for (int i = 0; i < 10; ++i) open_file(1, 1, titl);
+  };
+  std::thread reader(keep_selecting, 1);
+  keep_selecting(2);
+  reader.join();
+  testing::internal::GetCapturedStdout();
+  const std::string expected = mount_point() + (cur_title == 1 ? "/A/B/x.mp3" : "/A/B/y.mp3");
+  EXPECT_EQ(std::string(file_name), expected);
+  EXPECT_EQ(std::string(lcd_l2), cur_title == 1 ? "x.mp3" : "y.mp3");
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The MP3 disc fixture: generated discs mounted through the emulated drive.
+#include "support/mp3_disc_fixture.h"
+
+#include <linux/capability.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "ctl/ctl.h"
+#include "lcd/lcd.h"
+#include "platform/platform.h"
+
+void Mp3DiscFixture::SetUp() {
+  MachineFixture::SetUp();
+  file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
+  lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
+  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
+  NR_files = 0;
+  cur_interpret = cur_album = cur_title = 1;
+  cur_interpret_ = cur_album_ = cur_title_ = 1;
+  close_input = 99;
+}
+
+void Mp3DiscFixture::TearDown() {
+  release_entries(root_node_.dir);
+  root_node_ = {};
+  root_fs = nullptr;
+  for (char **text : {&file_name, &lcd_l1, &lcd_l2}) {
+    std::free(*text);
+    *text = nullptr;
+  }
+  MachineFixture::TearDown();
+}
+
+std::string Mp3DiscFixture::make_disc(const std::vector<std::string> &entries,
+                                      const mkdisc::title_options &titles,
+                                      const std::string &name) {
+  mkdisc::layout_options layout;
+  layout.entries = entries;
+  return make_disc(layout, titles, name);
+}
+
+std::string Mp3DiscFixture::make_disc(const mkdisc::layout_options &layout,
+                                      const mkdisc::title_options &titles,
+                                      const std::string &name) {
+  std::string error;
+  const mkdisc::disc_plan plan = mkdisc::plan_disc(layout, titles.frames, error);
+  const std::string disc = path(name);
+  EXPECT_TRUE(error.empty() && mkdisc::write_disc(disc, plan, titles, 1, error)) << error;
+  return disc;
+}
+
+void Mp3DiscFixture::mount(const std::string &disc) {
+  load_discs({data_disc(disc)});  // a machine reset: the display starts off
+  lcd_init(lcd_port);
+  ASSERT_EQ(platform::mount_filesystem(platform::drive_device(), platform::cdrom_mount_point(),
+                                       "iso9660", MS_RDONLY),
+            0);
+}
+
+fs_entry &Mp3DiscFixture::scan() {
+  release_entries(root_node_.dir);
+  root_node_.dir = open_entry(platform::cdrom_mount_point(), &root_node_.entrys, 1);
+  root_node_.name = const_cast<char *>(platform::cdrom_mount_point());
+  root_cell_ = &root_node_;
+  root_fs = &root_cell_;
+  return root_node_;
+}
+
+std::string Mp3DiscFixture::mount_point() const { return platform::cdrom_mount_point(); }
+
+std::vector<std::string> Mp3DiscFixture::names(const fs_entry &folder) {
+  std::vector<std::string> result;
+  for (int i = 0; i < folder.entrys; ++i) result.push_back(folder.dir[i]->name);
+  return result;
+}
+
+std::string Mp3DiscFixture::mpeg_bytes(unsigned char b2) {
+  std::string bytes(417, '\0');
+  bytes[0] = '\xFF';
+  bytes[1] = '\xFB';
+  bytes[2] = static_cast<char>(b2);
+  return bytes;
+}
+
+std::vector<std::string> lines_starting(const std::string &output, const std::string &prefix) {
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+void lose_permission_override() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  syscall(SYS_capget, &header, data);
+  data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+  syscall(SYS_capset, &header, data);
+}
