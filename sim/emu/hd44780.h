@@ -72,8 +72,6 @@ class Hd44780 {
   bool increment_ = true;
   bool shift_on_write_ = false;
   bool display_on_ = false;
-  bool cursor_on_ = false;
-  bool blink_on_ = false;
   int display_shift_ = 0;  // the address shown in column 0, relative to its line's start
   std::int64_t busy_until_ = 0;
   std::uint64_t busy_violations_ = 0;
