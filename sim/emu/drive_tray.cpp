@@ -37,7 +37,8 @@ int data_track_frames(const std::filesystem::path &folder) {
   for (std::filesystem::recursive_directory_iterator entry(folder, error), end;
        !error && entry != end; entry.increment(error)) {
     std::error_code size_error;
-    const std::uintmax_t bytes = entry->is_regular_file() ? entry->file_size(size_error) : 0;
+    const bool file = entry->is_regular_file(size_error);
+    const std::uintmax_t bytes = file ? entry->file_size(size_error) : 0;
     sectors += size_error ? 1 : 1 + bytes / sector_bytes;
   }
   constexpr std::uintmax_t longest = 80 * 60 * frames_per_second;

@@ -7,8 +7,6 @@
 // request that fails (the disc went out) closes the descriptor again.
 #include "audio/cd.h"
 
-#include <sys/ioctl.h>
-
 #include <cstdlib>
 #include <ctime>
 
