@@ -1,0 +1,73 @@
+# shellcheck shell=bash
+# Reads back what a guest run left: its serial console and its port trace.
+# Sourced by vm.sh. The console carries the guest's lines with CR LF endings;
+# each step of a guest script begins with "@@ step N NAME" (guest.sh).
+#
+# vm_check_console CONSOLE
+#     Fails, saying why, when the guest kernel oopsed, hit a BUG or
+#     panicked, when the guest did not finish (hung, or stopped early), or
+#     when its script ended with a status other than 0.
+# vm_step_lines CONSOLE STEP      the lines the guest printed in STEP
+# vm_fact CONSOLE STEP KEY        the output of "vm_show KEY ..." in STEP
+# vm_status CONSOLE STEP KEY      the exit status of "vm_show KEY ..." in STEP
+# vm_port_writes TRACE CONSOLE STEP
+#     The writes to the parallel port made during STEP, one "OFFSET VALUE" a
+#     line in hexadecimal (offset 0x02 is the control register).
+
+vm_console_text() {
+  tr -d '\r' <"$1"
+}
+
+vm_check_console() {
+  local text failure status
+  text=$(vm_console_text "$1")
+  failure=$(grep -m 1 -n -E 'Oops|BUG:|Kernel panic' <<<"$text")
+  if [ -n "$failure" ]; then
+    echo "kernel failure in the guest, console line ${failure%%:*}:"
+    grep -A 12 -E 'Oops|BUG:|Kernel panic' <<<"$text" | head -n 30 | sed 's/^/  | /'
+    return 1
+  fi
+  status=$(sed -n 's/^@@ guest-exit //p' <<<"$text")
+  if [ -z "$status" ]; then
+    echo "the guest did not finish; its console ends with:"
+    tail -n 10 <<<"$text" | sed 's/^/  | /'
+    return 1
+  fi
+  if [ "$status" != 0 ]; then
+    echo "the guest's script ended with status $status"
+    return 1
+  fi
+}
+
+vm_step_lines() {
+  vm_console_text "$1" | awk -v step="$2" '
+    /^@@ / { inside = ($2 == "step" && $4 == step); next }
+    inside'
+}
+
+vm_fact() {
+  vm_step_lines "$1" "$2" | sed -n "s/^$3> //p"
+}
+
+vm_status() {
+  vm_step_lines "$1" "$2" | sed -n "s/^$3? //p"
+}
+
+vm_port_writes() {
+  local number
+  number=$(vm_console_text "$2" | awk -v step="$3" '
+    $1 == "@@" && $2 == "step" && $4 == step { print $3; exit }')
+  [ -n "$number" ] || return 1
+  # Marks are writes to offset 7 (trace_mark); a step's writes are those
+  # between its mark and the next one.
+  awk -v mark="$(printf '0x%02x' "$number")" '
+    /parallel_ioport_write/ {
+      offset = ""; value = ""
+      for (i = 1; i < NF; i++) {
+        if ($i == "addr") offset = $(i + 1)
+        if ($i == "val") value = $(i + 1)
+      }
+      if (offset == "0x07") { inside = (value == mark); next }
+      if (inside) print offset, value
+    }' "$1"
+}
