@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck source-path=SCRIPTDIR
 # The emulated-PC harness itself: a hung guest is stopped and reported, a
 # failing guest script is reported, and a disc image in the CD-ROM drive can
 # be read in the guest. Run by run.sh; runs alone as well.

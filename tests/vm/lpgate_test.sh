@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck source-path=SCRIPTDIR
 # lpgate in a real kernel: loads and unloads the module in the emulated PC
 # (lpgate_guest.sh), alone and next to parport_pc, the usual owner of the
 # port, and checks the port registry, the kernel log and the writes that

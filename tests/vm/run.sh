@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck source-path=SCRIPTDIR
 # The tests that boot a real Linux kernel in an emulated PC: sets the harness
 # up once (packages, guest kernel, guest helpers), runs every *_test.sh suite
 # beside this file, and closes with "N passed, N failed". Exits non-zero on
@@ -8,6 +9,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=vm.sh
 . "$here/vm.sh"
 started=$SECONDS
+# Runs in one tree share build/vm; a second run waits for the first.
+mkdir -p "$VM_CACHE"
+exec {lock}>"$VM_CACHE/run.lock"
+flock "$lock"
 vm_setup || {
   echo "0 passed, 1 failed"
   exit 1

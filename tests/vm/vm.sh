@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash source-path=SCRIPTDIR
 # The emulated-PC harness: boots a real Linux kernel in qemu (no KVM, so
 # plain emulation) and runs a test script in it. The guest kernel is
 # Debian's, of the version that the installed linux-headers-amd64 names, so
@@ -177,7 +177,7 @@ vm_boot() {
     -kernel "$VM_KROOT/boot/vmlinuz-$VM_KVER" -initrd "$initramfs"
     -append "console=ttyS0 oops=panic panic=-1 $append"
     -serial stdio -parallel null)
-  [ -z "$cdrom" ] || qemu+=(-drive "if=ide,media=cdrom,file=${cdrom//,/,,}")
+  [ -z "$cdrom" ] || qemu+=(-drive "if=ide,media=cdrom,format=raw,file=${cdrom//,/,,}")
   if [ -n "$trace" ]; then
     rm -f "$trace"
     qemu+=(-trace parallel_ioport_write -D "$trace")
