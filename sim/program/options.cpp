@@ -59,9 +59,9 @@ bool parse_seconds(const char *text, double &seconds) {
 }
 
 // "audio:S1,S2,...": 1 to 99 tracks of 1 second to 74 minutes each.
-bool parse_audio_disc(std::string_view spec, Disc &disc) {
+bool parse_audio_disc(std::string_view argument, Disc &disc) {
   disc = Disc{Disc::Kind::audio, {}, {}};
-  std::string lengths(spec.substr(std::strlen("audio:")));
+  std::string lengths(argument.substr(std::strlen("audio:")));
   const char *cursor = lengths.c_str();
   while (*cursor != '\0') {
     char *end = nullptr;
