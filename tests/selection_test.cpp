@@ -154,11 +154,12 @@ TEST_F(SelectionTest, LongNamesAreCutToTheDisplayBuffers) {
 }
 
 TEST_F(SelectionTest, LibraryWithoutRootArrayEndsTheProcess) {
-  mount_and_scan(disc);
+  static fs_entry bare_root{0, nullptr, nullptr};
+  static fs_entry *bare_cell = &bare_root;
   EXPECT_EXIT(
       {
         dup2(2, 1);
-        (*root_fs)->dir = nullptr;
+        root_fs = &bare_cell;
         open_file(1, 1, 1);
       },
       testing::ExitedWithCode(255), "^ wild error open_file !!!! exiting....\n$");
