@@ -151,8 +151,8 @@ int main(int argc, char **argv) {
   const double ratio = median(scan_times) / median(reference_times);
   std::printf("disc: %u titles in %u albums (reference walker found %u)\n", titles,
               artists * albums_per_artist, reference_titles);
-  std::printf("scan %.1f ms, reference %.1f ms (medians of %d rounds)\n",
-              median(scan_times) * 1e3, median(reference_times) * 1e3, rounds);
+  std::printf("scan %.1f ms, reference %.1f ms (medians of %d rounds)\n", median(scan_times) * 1e3,
+              median(reference_times) * 1e3, rounds);
   std::printf("ratio scan / reference: %.2f (goal: at most 1.3)\n", ratio);
   std::printf("scanned tree: %zu bytes, %.1f bytes a title; peak resident set %ld KiB\n",
               tree_bytes, static_cast<double>(tree_bytes) / titles, usage.ru_maxrss);
