@@ -37,8 +37,6 @@ constexpr char text_stopped_1[] = " Stopped1 %s\n";
 constexpr char text_stopped_2[] = " Stopped2 %s\n";
 constexpr char text_selected[] = "\n";
 constexpr char text_semaphore_failed[] = "Problems during semaphore init.\n";
-constexpr char text_create_reader[] = "Create read thread...\n";
-constexpr char text_create_writer[] = "Create write thread...\n";
 constexpr char text_fire_up[] = "fire up mpg123...\n";
 constexpr char text_begin[] = "begin...";
 constexpr char text_now[] = "now\n";
@@ -111,18 +109,6 @@ void init_semaphores() {
   }
 }
 
-void start_threads(mp3_session &session) {
-  prepare_pipeline_signals();
-  std::fputs(text_create_reader, stdout);
-  if (pthread_create(&session.read_th, nullptr, read_func, nullptr) != 0) {
-    setup_failed("no read thread");
-  }
-  std::fputs(text_create_writer, stdout);
-  if (pthread_create(&session.write_th, nullptr, write_func, nullptr) != 0) {
-    setup_failed("no write thread");
-  }
-}
-
 }  // namespace
 
 void print_screen(const char *string, const char *output) { std::printf(string, output); }
@@ -151,7 +137,7 @@ void main_mpg() {
   write_f = fdopen(pipe_data[1], "w");
   if (write_f == nullptr) setup_failed("no stream on the frame pipe");
   session.keys = open_key_stream();
-  start_threads(session);
+  if (!start_pipeline(session.read_th, session.write_th)) setup_failed("no pipeline threads");
   std::fputs(text_fire_up, stdout);
   init_mpg_thread(nullptr);
   print_screen(text_begin, "");

@@ -24,6 +24,8 @@ std::mutex position_lock;
 
 namespace {
 
+constexpr char text_create_reader[] = "Create read thread...\n";
+constexpr char text_create_writer[] = "Create write thread...\n";
 constexpr char text_reader_started[] = "read thread started\n";
 constexpr char text_problem[] = "PROBLEM\n";
 constexpr char text_end_of_file[] = "at end of file, open next\n";
@@ -155,12 +157,18 @@ void *write_func(void *) {
   return nullptr;
 }
 
-void prepare_pipeline_signals() {
+bool start_pipeline(pthread_t &read_th, pthread_t &write_th) {
   signal(SIGPIPE, SIG_IGN);
   struct sigaction wake = {};
   wake.sa_handler = ignore_signal;  // no SA_RESTART: a blocked write returns
   sigemptyset(&wake.sa_mask);
   sigaction(wake_writer_signal, &wake, nullptr);
+  pipeline_ending = false;
+  writer_finished = false;
+  std::fputs(text_create_reader, stdout);
+  if (pthread_create(&read_th, nullptr, read_func, nullptr) != 0) return false;
+  std::fputs(text_create_writer, stdout);
+  return pthread_create(&write_th, nullptr, write_func, nullptr) == 0;
 }
 
 void stop_reader(pthread_t reader) {

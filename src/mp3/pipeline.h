@@ -19,10 +19,12 @@ extern std::mutex position_lock;
 void *read_func(void *ptr);
 void *write_func(void *ptr);
 
-// Once per MP3-mode process, before the threads start: a write into a pipe
-// whose decoder is gone fails instead of ending the process, and the signal
-// that stop_writer uses interrupts a blocked write instead of ending it.
-void prepare_pipeline_signals();
+// Starts the reader, then the writer, with the console line before each.
+// Before that, a write into a pipe whose decoder is gone is made to fail
+// instead of ending the process, and the signal that stop_writer uses to
+// interrupt a blocked write is made harmless. False when a thread could not
+// be started.
+bool start_pipeline(pthread_t &read_th, pthread_t &write_th);
 
 // Leaving the mode ends both threads for good, each after the frame in hand;
 // a writer blocked in a write to a decoder that reads nothing is interrupted.

@@ -1,0 +1,79 @@
+// The decoder process seen from outside the player: a decoder that cannot be
+// executed is retried once a second, not in a tight loop, and a decoder that
+// neither reads nor ends on SIGTERM is still gone once the mode is left.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/frame_stamps.h"
+#include "support/processes.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class DecoderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mkdisc::title_options titles;
+    titles.frames = 400;
+    disc_ = folder_.file("disc");
+    write_stamped_disc(disc_, {"A/B/t1.mp3"}, titles);
+  }
+
+  // Starts the simulator on the disc and waits for the mode's key loop.
+  std::unique_ptr<SimProcess> start(std::vector<std::string> arguments,
+                                    const std::vector<std::string> &environment) {
+    arguments.insert(arguments.begin(), {"--swap-delay", "100", "--run-for", "120"});
+    arguments.push_back(disc_);
+    auto sim = std::make_unique<SimProcess>(arguments, environment);
+    EXPECT_NE(sim->wait_for("now\n"), std::string::npos) << sim->output();
+    return sim;
+  }
+
+  // After the player unmounted and ejected, it is the only process left.
+  static void expect_nothing_left(const SimProcess &sim) {
+    const std::vector<pid_t> players = child_processes(sim.pid());
+    ASSERT_EQ(players.size(), 1u);
+    EXPECT_TRUE(child_processes(players[0]).empty());
+  }
+
+  TemporaryFolder folder_;
+  std::string disc_;
+};
+
+TEST_F(DecoderTest, DecoderThatCannotBeExecutedIsTriedAgainEverySecond) {
+  auto sim = start({"--decoder", folder_.file("no-such-decoder")}, {});
+  std::this_thread::sleep_for(2500ms);
+  const size_t attempts = sim->count("Try to start the mp3 player the ");
+  EXPECT_GE(attempts, 2u);
+  EXPECT_LE(attempts, 4u) << "attempts must be a second apart";
+  EXPECT_NE(sim->output().find("Try to start the mp3 player the 2. time...\n"), std::string::npos);
+  EXPECT_GE(sim->count("mpg123 died unexpected\n"), attempts - 1);
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
+  expect_nothing_left(*sim);
+}
+
+// A decoder hung in its audio output: it reads nothing and ignores SIGTERM,
+// so the writer blocks in a full pipe.
+TEST_F(DecoderTest, HangingDecoderIsKilledAndTheModeStillLeavesInOrder) {
+  const std::string pids = folder_.file("sink.pids");
+  auto sim =
+      start({}, {"FRAME_SINK_STALL=1", "FRAME_SINK_IGNORE_TERM=1", "FRAME_SINK_PID_FILE=" + pids});
+  sim->type("mn");
+  std::this_thread::sleep_for(500ms);
+  sim->type("x");
+  size_t at = sim->wait_for(" leave mp3 modus\n ");
+  for (const char *step : {"3\n", "4\n", "5\n", "7\n", " KILL 0 ", "unmount 0\nand eject 1\n"}) {
+    at = sim->wait_for(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << sim->output();
+  }
+  ASSERT_EQ(pids_in(pids).size(), 1u);
+  EXPECT_FALSE(process_running(pids_in(pids)[0]));
+  expect_nothing_left(*sim);
+}
+
+}  // namespace

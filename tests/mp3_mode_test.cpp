@@ -1,0 +1,209 @@
+// The MP3 mode as a person at the keys sees it: discbox-sim with a generated
+// disc, keys typed on its standard input, and frame-sink as the decoder
+// keeping every byte it received, which is checked frame by frame against
+// the titles on the disc.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/frame_stamps.h"
+#include "support/processes.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr size_t frame_bytes = 417;  // 128 kbit/s, as the disc generator writes by default
+
+// Where the received stream does not go on with the next frame of the same
+// title: each jump as the frame before it and the frame after it.
+std::vector<std::pair<frame_id, frame_id>> jumps(const std::vector<frame_id> &frames) {
+  std::vector<std::pair<frame_id, frame_id>> found;
+  for (size_t i = 1; i < frames.size(); ++i) {
+    if (frames[i] != frame_id{frames[i - 1].title, frames[i - 1].index + 1}) {
+      found.emplace_back(frames[i - 1], frames[i]);
+    }
+  }
+  return found;
+}
+
+class Mp3ModeTest : public ::testing::Test {
+ protected:
+  std::string disc(const std::string &name, const std::vector<std::string> &entries,
+                   const mkdisc::title_options &titles) {
+    const std::string path = folder_.file(name);
+    write_stamped_disc(path, entries, titles);
+    return path;
+  }
+
+  std::unique_ptr<SimProcess> start(std::vector<std::string> arguments,
+                                    std::vector<std::string> environment = {},
+                                    int run_for_seconds = 120) {
+    environment.push_back("FRAME_SINK_OUTPUT=" + received_path());
+    environment.push_back("FRAME_SINK_PID_FILE=" + folder_.file("sink.pids"));
+    environment.push_back("FRAME_SINK_SPEED=4");
+    arguments.insert(arguments.begin(),
+                     {"--swap-delay", "0.2", "--run-for", std::to_string(run_for_seconds)});
+    return std::make_unique<SimProcess>(arguments, environment);
+  }
+
+  std::string received_path() const { return folder_.file("received"); }
+  size_t received_bytes() const { return file_contents(received_path()).size(); }
+  std::vector<frame_id> received() const { return received_frames(file_contents(received_path())); }
+  // Waits until `frames` more frames than now have reached the decoder.
+  bool more_frames(size_t frames) {
+    return wait_for_size(received_path(), received_bytes() + frames * frame_bytes);
+  }
+  std::vector<pid_t> decoders() const { return pids_in(folder_.file("sink.pids")); }
+
+  TemporaryFolder folder_;
+};
+
+TEST_F(Mp3ModeTest, StartsOnlyAfterStopThenStartAndFollowsTheKeys) {
+  mkdisc::title_options titles;
+  titles.frames = 600;
+  auto sim = start({disc("disc", {"A/B/t1.mp3", "A/B/t2.mp3"}, titles)});
+  size_t at = sim->wait_for("now\n");
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  sim->type("n");
+  at = sim->wait_for(" start\n ", at);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(received_bytes(), 0u) << "N right after the start of the mode must start nothing";
+
+  sim->type("mn");
+  ASSERT_TRUE(more_frames(40));
+  sim->type("r");
+  ASSERT_TRUE(more_frames(40));
+  sim->type("f");
+  ASSERT_TRUE(more_frames(40));
+
+  sim->type("b");
+  at = sim->wait_for(" pause\n ", at);
+  const size_t paused = wait_until_quiet(received_path(), 300ms);
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(received_bytes(), paused) << "frames reached the decoder during a pause";
+  sim->type("b");
+  ASSERT_TRUE(more_frames(20));
+
+  sim->type("m");
+  wait_until_quiet(received_path(), 300ms);
+  sim->type("n");
+  ASSERT_TRUE(more_frames(20));
+  // Stop straight from a pause, then start: the pause must not hold the
+  // writer any more.
+  sim->type("b");
+  at = sim->wait_for(" pause\n ", at);
+  wait_until_quiet(received_path(), 300ms);
+  sim->type("mn");
+  ASSERT_TRUE(more_frames(20));
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n", at), std::string::npos) << sim->output();
+
+  const std::vector<frame_id> frames = received();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.front(), (frame_id{1, 0}));
+  const auto found = jumps(frames);
+  ASSERT_EQ(found.size(), 4u) << "forward, rewind, stop-start, pause-stop-start; nothing else";
+  EXPECT_EQ(found[0].second.index, found[0].first.index + 30) << "forward skips 29 frames";
+  EXPECT_EQ(found[1].second.index, found[1].first.index + 1 - 30) << "rewind goes back 30";
+  EXPECT_EQ(found[2].second, (frame_id{1, 0}));
+  EXPECT_EQ(found[3].second, (frame_id{1, 0}));
+  for (const auto &[before, after] : found) EXPECT_EQ(before.title, 1);
+}
+
+TEST_F(Mp3ModeTest, PlaysTheNextTitleAtTheEndAndRepeatsTheLastOfTheAlbum) {
+  mkdisc::title_options titles;
+  titles.frames = 30;
+  titles.tag = true;
+  titles.insertions = {{10, 3, true}};  // three zero bytes after frame 10
+  auto sim = start({disc("disc", {"A/B/t1.mp3", "A/B/t2.mp3"}, titles)});
+  ASSERT_NE(sim->wait_for("now\n"), std::string::npos) << sim->output();
+  sim->type("mn");
+  ASSERT_TRUE(more_frames(100));
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
+
+  std::vector<frame_id> frames = received();
+  ASSERT_GE(frames.size(), 100u);
+  frames.resize(100);
+  std::vector<frame_id> expected = frame_run(1, 0, 29);
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    const auto run = frame_run(2, 0, 29);
+    expected.insert(expected.end(), run.begin(), run.end());
+  }
+  expected.resize(100);
+  EXPECT_EQ(frames, expected);
+  const size_t searches = sim->count("found!!!!!!!!!!!!!!!!!!!!!!!!!!\n");
+  EXPECT_GE(searches, 4u);
+  EXPECT_EQ(sim->count("lost header... searching\n"), 3 * searches);
+  EXPECT_GE(sim->count("titl groesser\n"), 2u);
+}
+
+// A title that cannot be played ends the mode; the player unmounts and
+// ejects as after leaving, and no decoder stays behind.
+TEST_F(Mp3ModeTest, TitleThatCannotBePlayedEndsTheModeAndTheDecoder) {
+  mkdisc::title_options titles;
+  titles.frames = 20;
+  const std::string folder_title = disc("folder", {"A/B/0 folder/", "A/B/t1.mp3"}, titles);
+  const std::string vanishing = disc("vanishing", {"A/B/t1.mp3"}, titles);
+  // A decoder that never reads: it would not end by itself at the end of
+  // its input.
+  auto sim = start({folder_title, vanishing}, {"FRAME_SINK_STALL=1"});
+
+  size_t at = sim->wait_for("now\n");
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  sim->type("mn");
+  at = sim->wait_for("UNABLE TO OPEN FILE 2 !!!\n EXITING :-((((((((((\n", at);
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  at = sim->wait_for("unmount 0\nand eject 1\n", at);
+  ASSERT_NE(at, std::string::npos) << sim->output();
+
+  at = sim->wait_for("now\n", at);
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  std::filesystem::remove(vanishing + "/A/B/t1.mp3");
+  sim->type("mn");
+  at = sim->wait_for("UNABLE TO OPEN FILE 1 !!!\n EXITING :-((((((((((\n", at);
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  ASSERT_NE(sim->wait_for("unmount 0\nand eject 1\n", at), std::string::npos) << sim->output();
+
+  ASSERT_EQ(decoders().size(), 2u);
+  for (pid_t decoder : decoders()) EXPECT_FALSE(process_running(decoder)) << decoder;
+}
+
+TEST_F(Mp3ModeTest, FiftyDiscsPlayedAndLeftLeaveNoProcessOrDescriptorBehind) {
+  constexpr int cycles = 50;
+  mkdisc::title_options titles;
+  titles.frames = 100;
+  const std::string folder = disc("disc", {"A/B/t1.mp3"}, titles);
+  auto sim = start(std::vector<std::string>(cycles, folder), {}, 600);
+  pid_t player = 0;
+  int player_descriptors = 0;
+  size_t at = 0;
+  for (int cycle = 1; cycle <= cycles; ++cycle) {
+    at = sim->wait_for("now\n", at);
+    ASSERT_NE(at, std::string::npos) << "cycle " << cycle << "\n" << sim->output();
+    sim->type("mn");
+    ASSERT_TRUE(more_frames(5)) << "cycle " << cycle;
+    sim->type("x");
+    at = sim->wait_for("and eject 1\n", at);
+    ASSERT_NE(at, std::string::npos) << "cycle " << cycle << "\n" << sim->output();
+
+    const std::vector<pid_t> players = child_processes(sim->pid());
+    ASSERT_EQ(players.size(), 1u) << "cycle " << cycle << ": an orphan reached the simulator";
+    EXPECT_TRUE(child_processes(players[0]).empty()) << "cycle " << cycle;
+    if (cycle == 1) {
+      player = players[0];
+      player_descriptors = descriptors_of(player);
+    }
+  }
+  EXPECT_EQ(descriptors_of(player), player_descriptors);
+  EXPECT_EQ(decoders().size(), static_cast<size_t>(cycles));
+  for (pid_t decoder : decoders()) EXPECT_FALSE(process_running(decoder)) << decoder;
+}
+
+}  // namespace

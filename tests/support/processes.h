@@ -1,0 +1,30 @@
+// Looking at processes from a test: which ones a process has started, and
+// whether one still runs. Scenario tests use it to show that nothing the
+// player started outlives what it was started for.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// The live children of `parent` (zombies left out).
+std::vector<pid_t> child_processes(pid_t parent);
+
+// True while `pid` exists and is not a zombie.
+bool process_running(pid_t pid);
+
+// The pids a file holds, one a line (frame-sink's pid file).
+std::vector<pid_t> pids_in(const std::string &path);
+
+// Waits until the file at `path` holds at least `bytes` bytes; false on
+// time-out.
+bool wait_for_size(const std::string &path, std::size_t bytes,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Waits until the file at `path` has not grown for `quiet`; returns its size.
+std::size_t wait_until_quiet(const std::string &path, std::chrono::milliseconds quiet);
+
+// Open descriptors of process `pid`.
+int descriptors_of(pid_t pid);
