@@ -61,13 +61,15 @@ bool is_ignored_folder(const char *name) {
   return std::strcmp(name, "!player") == 0 || std::strcmp(name, "!PLAYER") == 0;
 }
 
+// The console gets the running count after every folder; the display gets
+// it at most every progress_interval_ns, and always at the end.
 void show_progress(walk &w, bool last) {
+  std::snprintf(lcd_l2, progress_bytes, text_progress, NR_files);
+  std::printf(text_progress_console, lcd_l2);
   const std::int64_t now = monotonic_ns();
   if (!last && now - w.last_progress_ns < progress_interval_ns) return;
   w.last_progress_ns = now;
-  std::snprintf(lcd_l2, progress_bytes, text_progress, NR_files);
   lcd_set_string(lcd_port, lcd_l2, 2);
-  std::printf(text_progress_console, lcd_l2);
 }
 
 fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost);
