@@ -70,11 +70,17 @@ void reader_close(frame_reader &reader) {
 bool reader_open(frame_reader &reader, const char *path) {
   reader_close(reader);
   // Close-on-exec: the decoder must never hold a file of the disc open.
-  reader.input_f = std::fopen(path, "re");
-  if (reader.input_f == nullptr) {
+  std::FILE *input = std::fopen(path, "re");
+  if (input == nullptr) {
     std::fputs(text_cannot_open, stdout);
     return false;
   }
+  return reader_take_title(reader, input, path);
+}
+
+bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path) {
+  reader_close(reader);
+  reader.input_f = input;
   unsigned int length = 0;
   if (read_first_header(reader)) {
     std::printf(text_open, path);

@@ -22,6 +22,10 @@ struct frame_reader {
 // played at all (the MP3 mode then ends).
 bool reader_open(frame_reader &reader, const char *path);
 
+// The same for a title already open as `input` (at its start), which the
+// reader then owns; `path` names it in the console lines.
+bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path);
+
 void reader_close(frame_reader &reader);
 
 // Acts on the playback status for one pass: forward reads 30 frames, rewind
