@@ -55,6 +55,7 @@ TEST_F(DecoderTest, DecoderThatCannotBeExecutedIsTriedAgainEverySecond) {
   sim->type("x");
   ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
   expect_nothing_left(*sim);
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
 // A decoder hung in its audio output: it reads nothing and ignores SIGTERM,
@@ -74,6 +75,7 @@ TEST_F(DecoderTest, HangingDecoderIsKilledAndTheModeStillLeavesInOrder) {
   ASSERT_EQ(pids_in(pids).size(), 1u);
   EXPECT_FALSE(process_running(pids_in(pids)[0]));
   expect_nothing_left(*sim);
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
 }  // namespace

@@ -114,6 +114,7 @@ TEST_F(Mp3ModeTest, StartsOnlyAfterStopThenStartAndFollowsTheKeys) {
   EXPECT_EQ(found[2].second, (frame_id{1, 0}));
   EXPECT_EQ(found[3].second, (frame_id{1, 0}));
   for (const auto &[before, after] : found) EXPECT_EQ(before.title, 1);
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
 TEST_F(Mp3ModeTest, PlaysTheNextTitleAtTheEndAndRepeatsTheLastOfTheAlbum) {
@@ -142,6 +143,7 @@ TEST_F(Mp3ModeTest, PlaysTheNextTitleAtTheEndAndRepeatsTheLastOfTheAlbum) {
   EXPECT_GE(searches, 4u);
   EXPECT_EQ(sim->count("lost header... searching\n"), 3 * searches);
   EXPECT_GE(sim->count("titl groesser\n"), 2u);
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
 // A title that cannot be played ends the mode; the player unmounts and
@@ -173,6 +175,7 @@ TEST_F(Mp3ModeTest, TitleThatCannotBePlayedEndsTheModeAndTheDecoder) {
 
   ASSERT_EQ(decoders().size(), 2u);
   for (pid_t decoder : decoders()) EXPECT_FALSE(process_running(decoder)) << decoder;
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
 TEST_F(Mp3ModeTest, FiftyDiscsPlayedAndLeftLeaveNoProcessOrDescriptorBehind) {
@@ -204,6 +207,7 @@ TEST_F(Mp3ModeTest, FiftyDiscsPlayedAndLeftLeaveNoProcessOrDescriptorBehind) {
   EXPECT_EQ(descriptors_of(player), player_descriptors);
   EXPECT_EQ(decoders().size(), static_cast<size_t>(cycles));
   for (pid_t decoder : decoders()) EXPECT_FALSE(process_running(decoder)) << decoder;
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
 }  // namespace

@@ -94,6 +94,11 @@ void init_mpg_thread(void *) {
   std::atexit(end_decoder_at_exit);
 }
 
+pid_t decoder_pid() {
+  const std::lock_guard<std::mutex> hold(decoder_lock);
+  return mpg_pid_p;
+}
+
 void signal_decoder_to_end() {
   const std::lock_guard<std::mutex> hold(decoder_lock);
   if (mpg_pid_p > 0) kill(mpg_pid_p, SIGTERM);

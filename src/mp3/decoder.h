@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 // The decoder's process id as the MP3-mode process knows it; 0 until started
-// and again once it has been ended and reaped.
+// and again once it has been ended and reaped. Once the pipeline threads run,
+// read it through decoder_pid().
 extern pid_t mpg_pid_p;
+pid_t decoder_pid();
 
 // The decoder's buffer in kilobytes: its "-b" argument, also reported when
 // the mode starts.

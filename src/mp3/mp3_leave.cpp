@@ -60,7 +60,7 @@ void leave_mp3_mode(mp3_session &session) {
   if (session.keys != nullptr) std::fclose(session.keys);
   session.keys = nullptr;
   std::fputs(text_step_1, stdout);
-  std::printf(text_kill, controller_pid, static_cast<int>(mpg_pid_p));
+  std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
   std::fputs(text_step_1, stdout);
   std::fputs(text_step_2, stdout);
   std::fputs(text_step_3, stdout);
@@ -72,7 +72,7 @@ void leave_mp3_mode(mp3_session &session) {
   free_ring();
   std::fputs(text_step_7, stdout);
   signal_decoder_to_end();
-  std::printf(text_kill, controller_pid, static_cast<int>(mpg_pid_p));
+  std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
   await_decoder_end();
   std::exit(0);
 }

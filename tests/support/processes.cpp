@@ -80,3 +80,8 @@ int descriptors_of(pid_t pid) {
   }
   return count;
 }
+
+bool has_sanitizer_report(const std::string &errors) {
+  return errors.find("Sanitizer") != std::string::npos ||
+         errors.find("runtime error") != std::string::npos;
+}

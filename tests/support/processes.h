@@ -28,3 +28,7 @@ std::size_t wait_until_quiet(const std::string &path, std::chrono::milliseconds 
 
 // Open descriptors of process `pid`.
 int descriptors_of(pid_t pid);
+
+// Whether a program's standard error holds a report of a sanitizer (the
+// processes that a simulator starts report there, not to the test).
+bool has_sanitizer_report(const std::string &errors);
