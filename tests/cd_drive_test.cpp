@@ -16,6 +16,7 @@ namespace {
 
 class CdDriveTest : public MachineFixture {
  protected:
+  static int default_options() { return CDO_AUTO_CLOSE | CDO_USE_FFLAGS | CDO_LOCK; }
   // 0, or the errno the drive answered.
   static int request(int fd, unsigned long what, void *argument = nullptr) {
     return platform::drive_request(fd, what, argument) == 0 ? 0 : errno;
@@ -41,6 +42,8 @@ TEST_F(CdDriveTest, DescriptorsAreRealAndGoStaleWhenTheDiscChanges) {
   const int fd = platform::drive_open();
   ASSERT_GE(fd, 0);
   EXPECT_EQ(fcntl(fd, F_GETFD), FD_CLOEXEC);
+  // Left on, the next open would close the tray on the ejected disc.
+  platform::drive_request(fd, CDROM_CLEAR_OPTIONS, reinterpret_cast<void *>(CDO_AUTO_CLOSE));
   EXPECT_EQ(request(fd, CDROMEJECT), 0);
   EXPECT_EQ(request(fd, CDROMSUBCHNL, nullptr), ENOMEDIUM);
   EXPECT_EQ(platform::drive_open(), -1);
@@ -164,7 +167,7 @@ TEST_F(CdDriveTest, LogHasALinePerRequest) {
             (std::vector<std::string>{"OPEN", "TOCHDR 1-2", "TOCENTRY leadout 00:09:00",
                                       "PLAYMSF 00:02:00-00:04:74 ok", "SUBCHNL play track 1",
                                       "PAUSE", "RESUME", "STOP", "EJECT", "SUBCHNL ENOMEDIUM",
-                                      "CLOSE", "OPEN ENOMEDIUM"}));
+                                      "CLOSE", "TRAY closed", "OPEN"}));
 }
 
 TEST_F(CdDriveTest, EveryProcessSeesTheSameDrive) {
@@ -182,6 +185,60 @@ TEST_F(CdDriveTest, EveryProcessSeesTheSameDrive) {
   EXPECT_EQ(child_status, 0);
   EXPECT_TRUE(sim::drive_view().playing);
   EXPECT_EQ(status(fd).cdsc_audiostatus, CDROM_AUDIO_PLAY);
+  platform::drive_close(fd);
+}
+
+// After an eject the disc lies in the open tray until it is swapped; a
+// blocking open closes the tray on it again unless CDO_AUTO_CLOSE is off.
+TEST_F(CdDriveTest, OpenClosesTheTrayOnTheEjectedDiscUnlessAutoCloseIsOff) {
+  load_discs({audio_disc({3}), audio_disc({5})});
+  int fd = platform::drive_open();
+  EXPECT_EQ(request(fd, CDROMEJECT), 0);
+  platform::drive_close(fd);
+  EXPECT_TRUE(sim::drive_view().tray_open);
+  fd = platform::drive_open();
+  ASSERT_GE(fd, 0) << "the tray closed on the same disc";
+  EXPECT_EQ(sim::drive_view().disc_index, 0);
+  advance_seconds(3);
+  EXPECT_EQ(sim::drive_view().disc_index, 0) << "no swap once the disc is back in";
+
+  const auto auto_close = reinterpret_cast<void *>(CDO_AUTO_CLOSE);
+  EXPECT_EQ(platform::drive_request(fd, CDROM_CLEAR_OPTIONS, auto_close),
+            CDO_USE_FFLAGS | CDO_LOCK);
+  EXPECT_EQ(request(fd, CDROMEJECT), 0);
+  platform::drive_close(fd);
+  EXPECT_EQ(platform::drive_open(), -1);
+  EXPECT_EQ(errno, ENOMEDIUM);
+  EXPECT_TRUE(sim::drive_view().tray_open);
+  advance_seconds(2);
+  fd = platform::drive_open();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(sim::drive_view().disc_index, 1) << "the swap went ahead";
+  EXPECT_EQ(platform::drive_request(fd, CDROM_SET_OPTIONS, auto_close), default_options());
+  platform::drive_close(fd);
+}
+
+// The drive qemu gives a Linux guest: it reads the table of contents, but has
+// no audio, and keeps its door locked through the eject request's own unlock.
+TEST_F(CdDriveTest, DataOnlyDriveHasNoAudioAndEjectsOnlyUnlocked) {
+  sim::machine_config().data_only_drive = true;
+  load_discs({audio_disc({3, 4})});
+  const int fd = platform::drive_open();
+  cdrom_tochdr header{};
+  EXPECT_EQ(request(fd, CDROMREADTOCHDR, &header), 0);
+  cdrom_subchnl channel{};
+  channel.cdsc_format = CDROM_MSF;
+  EXPECT_EQ(request(fd, CDROMSUBCHNL, &channel), EOPNOTSUPP);
+  EXPECT_EQ(play(fd, {0, 2, 0, 0, 8, 0}), EOPNOTSUPP);
+
+  EXPECT_EQ(platform::drive_request(fd, CDROMEJECT, nullptr), 2) << "refused while locked";
+  EXPECT_TRUE(sim::drive_view().disc_present);
+  EXPECT_EQ(request(fd, CDROM_LOCKDOOR), 0);
+  EXPECT_EQ(request(fd, CDROMEJECT), 0);
+  EXPECT_TRUE(sim::drive_view().tray_open);
+  EXPECT_EQ(drive_log().back(), "EJECT");
+  EXPECT_EQ(drive_log().rbegin()[1], "LOCKDOOR 0");
+  EXPECT_EQ(drive_log().rbegin()[2], "EJECT locked = 2");
   platform::drive_close(fd);
 }
 

@@ -2,11 +2,14 @@
 // ranges, status, random order, eject and the disc swap.
 #include "audio/cd.h"
 
+#include <sys/mount.h>
+
 #include <algorithm>
 #include <optional>
 #include <set>
 
 #include "emu/drive.h"
+#include "platform/platform.h"
 #include "support/machine_fixture.h"
 
 namespace {
@@ -47,7 +50,8 @@ TEST_F(CdTest, EmptyDriveIsPolledButNothingIsPlayed) {
   EXPECT_EQ(drive.play(1), 0);
   EXPECT_EQ(drive.eject(), 0);
   EXPECT_EQ(drive.next(), 1);
-  EXPECT_EQ(drive_log(), std::vector<std::string>(3, "OPEN ENOMEDIUM"));
+  // The constructor tries twice, the status query and eject once each.
+  EXPECT_EQ(drive_log(), std::vector<std::string>(4, "OPEN ENOMEDIUM"));
 
   // A disc put in later is found, its contents read, its status asked.
   sim::drive_insert(audio_disc({60, 60, 60}));
@@ -226,6 +230,46 @@ TEST_F(CdTest, TableOfContentsBeyondNinetyNineTracksIsRefused) {
   EXPECT_EQ(drive.tracks(), 0);
   EXPECT_EQ(drive.play(1), 0);
   EXPECT_EQ(drive.play(100), 0);
+}
+
+// Every status request fails on a drive without audio, and each failure
+// closes the device; the disc is still in it and must come out all the same.
+TEST_F(CdTest, DriveWithoutAudioStatusEjectsTheDiscItClosed) {
+  sim::machine_config().data_only_drive = true;
+  write_file("disc/artist/album/title.mp3", std::string(5000, 'x'));
+  cd &drive = start({data_disc(path("disc")), audio_disc({60})});
+  EXPECT_EQ(drive.inside(), 0) << "the status request failed";
+  EXPECT_EQ(drive.play(1), 0);
+
+  EXPECT_EQ(drive.eject(), 1);
+  EXPECT_TRUE(sim::drive_view().tray_open);
+  const auto lines = drive_log();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"STOP", "LOCKDOOR 0", "EJECT"}));
+
+  // The polls that follow find the tray open and leave it so.
+  EXPECT_EQ(drive.read_status(), 0);
+  EXPECT_EQ(drive.read_status(), 1);
+  EXPECT_EQ(drive.inside(), 0);
+  EXPECT_TRUE(sim::drive_view().tray_open);
+  advance_seconds(2);
+  EXPECT_EQ(drive.read_status(), 1);
+  EXPECT_EQ(sim::drive_view().disc_index, 1) << "the next disc went in";
+  EXPECT_EQ(drive_log().back(), "CLOSE") << "and was found (and let go, as it cannot report)";
+}
+
+TEST_F(CdTest, EjectThatTheDriveRefusesIsReportedAsFailed) {
+  write_file("disc/artist/album/title.mp3", std::string(5000, 'x'));
+  cd &drive = start({data_disc(path("disc"))});
+  const char *mount_point = sim::machine_config().cdrom_mount_point.c_str();
+  ASSERT_EQ(platform::mount_filesystem(platform::drive_device(), mount_point, "iso9660", MS_RDONLY),
+            0);
+  EXPECT_EQ(drive.eject(), 0) << "a mounted disc stays in";
+  EXPECT_TRUE(sim::drive_view().disc_present);
+  ASSERT_EQ(platform::unmount_filesystem(mount_point), 0);
+  EXPECT_EQ(drive.eject(), 1);
+  EXPECT_FALSE(sim::drive_view().disc_present);
 }
 
 }  // namespace

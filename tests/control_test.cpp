@@ -92,4 +92,48 @@ TEST(ModeSelection, NothingOutlivesTheSimulation) {
   EXPECT_EQ(errno, ESRCH);
 }
 
+// A folder that mounts as an MP3 disc: one artist, one album, `titles`
+// titles of one frame each.
+std::string write_mp3_disc(const TemporaryFolder &folder, const std::string &name, int titles) {
+  std::string frame(417, '\0');
+  frame[0] = '\xFF';
+  frame[1] = '\xFB';
+  frame[2] = '\x90';
+  frame[3] = '\xC4';
+  const std::filesystem::path album = folder.file(name) + "/artist/album";
+  std::filesystem::create_directories(album);
+  for (int title = 1; title <= titles; ++title) {
+    std::ofstream(album / ("t" + std::to_string(title) + ".mp3"), std::ios::binary) << frame;
+  }
+  return folder.file(name);
+}
+
+// On a drive that cannot report audio status every status query closes the
+// device. The disc must still come out after X, stay out (the tray is not
+// pulled back in by the next poll), and the next disc must be played.
+TEST(ModeSelection, DriveWithoutAudioStatusEjectsTheMp3DiscAndTakesTheNext) {
+  TemporaryFolder folder;
+  SimProcess sim({"--data-only-drive", "--swap-delay", "3", "--drive-log", folder.file("drive"),
+                  write_mp3_disc(folder, "one", 1), write_mp3_disc(folder, "two", 2)});
+  size_t at = sim.wait_for(" Stopped2 Titel:1\n");
+  ASSERT_NE(at, std::string::npos) << sim.output();
+  at = sim.wait_for("now\n", at);
+  sim.type("x");
+  at = sim.wait_for("unmount 0\nand eject 1\n", at);
+  ASSERT_NE(at, std::string::npos) << sim.output();
+  // While the tray stands open the loop prompts again, without a mode.
+  const std::string mp3_mode = "mp3 modus..\n";
+  const size_t next = sim.wait_for(mp3_mode, at);
+  ASSERT_NE(next, std::string::npos) << sim.output();
+  const std::string between = sim.output().substr(at, next - mp3_mode.size() - at);
+  EXPECT_GE(std::count(between.begin(), between.end(), '\n'), 2) << between;
+  EXPECT_EQ(between.find("modus"), std::string::npos) << between;
+  ASSERT_NE(sim.wait_for(" Stopped2 Titel:2\n", next), std::string::npos) << sim.output();
+  sim.type("x");
+  ASSERT_NE(sim.wait_for("unmount 0\nand eject 1\n", next), std::string::npos) << sim.output();
+  EXPECT_EQ(sim.count(" Stopped2 Titel:1\n"), 1u) << "the first disc was played once";
+  auto requests = read_lines(folder.file("drive"));
+  EXPECT_FALSE(any_line_contains(requests, "TRAY closed"));
+}
+
 }  // namespace

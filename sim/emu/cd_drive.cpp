@@ -1,6 +1,8 @@
 // The emulated CD-ROM drive as the player reaches it: opening the device and
 // the linux/cdrom.h requests, answered the way the Linux sr driver answers
-// them (ENOMEDIUM without a disc, EIO for what the drive itself refuses).
+// them (ENOMEDIUM without a disc, EIO for what the drive itself refuses). A
+// blocking open closes an open tray unless CDO_AUTO_CLOSE was cleared, and
+// locks the door, as the kernel's CD-ROM layer does.
 //
 // An opened drive is a real descriptor (on /dev/null), so closing, fork
 // inheritance and leak checks behave as they do on the real machine. Each
@@ -33,6 +35,7 @@ std::unordered_map<int, std::uint64_t> &opened_media() {
 struct Answer {
   int error = 0;
   std::string detail;  // what the drive understood, for the log
+  int value = 0;       // what a request that succeeds returns
 };
 
 std::string error_name(int error) {
@@ -121,6 +124,28 @@ Answer read_subchannel(DriveState &state, cdrom_subchnl &channel, std::int64_t n
   return {0, std::string(status_word(status)) + " track " + std::to_string(track)};
 }
 
+bool data_only() { return machine_config().data_only_drive; }
+
+// The kernel's CDROMEJECT unlocks the door before it moves the tray; the
+// data-only drive keeps it locked through that and refuses with the SCSI
+// status the kernel hands back as a positive result.
+Answer eject(DriveState &state, std::int64_t now) {
+  if (data_only() && state.door_locked) return {0, "locked", 2};
+  return {eject_disc(state, now), ""};
+}
+
+// The option requests take their argument by value and answer the options.
+Answer change_options(DriveState &state, unsigned long request, unsigned long bits) {
+  if (request == CDROM_SET_OPTIONS) {
+    state.options |= static_cast<int>(bits);
+  } else {
+    state.options &= ~static_cast<int>(bits);
+  }
+  char detail[16];
+  std::snprintf(detail, sizeof detail, "0x%lx", bits);
+  return {0, detail, state.options};
+}
+
 Answer play_msf(DriveState &state, const cdrom_msf &msf, std::int64_t now) {
   const int start = frames_of(msf.cdmsf_min0, msf.cdmsf_sec0, msf.cdmsf_frame0);
   const int end = frames_of(msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
@@ -145,9 +170,18 @@ Answer answer(DriveState &state, unsigned long request, void *argument, std::int
     case CDROMSTART:
       return {};
     case CDROMEJECT:
-      return {eject_disc(state, now), ""};
+      return eject(state, now);
+    case CDROM_LOCKDOOR:
+      state.door_locked = argument != nullptr;
+      return {0, state.door_locked ? "1" : "0"};
+    case CDROM_SET_OPTIONS:
+    case CDROM_CLEAR_OPTIONS:
+      return change_options(state, request, reinterpret_cast<unsigned long>(argument));
     default:
       break;
+  }
+  if (data_only() && (request == CDROMPLAYMSF || request == CDROMSUBCHNL)) {
+    return {EOPNOTSUPP, ""};
   }
   if (argument == nullptr) return {EFAULT, ""};
   switch (request) {
@@ -184,6 +218,12 @@ std::string request_name(unsigned long request) {
       return "EJECT";
     case CDROMSUBCHNL:
       return "SUBCHNL";
+    case CDROM_LOCKDOOR:
+      return "LOCKDOOR";
+    case CDROM_SET_OPTIONS:
+      return "SET_OPTIONS";
+    case CDROM_CLEAR_OPTIONS:
+      return "CLEAR_OPTIONS";
     default:
       char name[32];
       std::snprintf(name, sizeof name, "REQUEST 0x%lx", request);
@@ -192,11 +232,13 @@ std::string request_name(unsigned long request) {
 }
 
 // The log line: the request, what the drive understood, and how it ended.
-// Plays say "ok" outright; other requests only say when they failed.
+// Plays say "ok" outright; other requests only say when they failed or
+// answered a value.
 std::string log_line(unsigned long request, const Answer &result) {
   std::string line = request_name(request);
   if (!result.detail.empty()) line += " " + result.detail;
   if (result.error != 0) return line + " " + error_name(result.error);
+  if (result.value != 0) return line + " = " + std::to_string(result.value);
   return request == CDROMPLAYMSF ? line + " ok" : line;
 }
 
@@ -209,6 +251,7 @@ int drive_open() {
   sim::DriveLock lock;
   int error = 0;
   int fd = -1;
+  sim::auto_close_tray(lock.state());
   if (lock.state().disc.kind == sim::Disc::Kind::empty) {
     error = ENOMEDIUM;
   } else {
@@ -221,6 +264,7 @@ int drive_open() {
     return -1;
   }
   sim::opened_media()[fd] = lock.state().media;
+  if (lock.state().options & CDO_LOCK) lock.state().door_locked = true;
   sim::log_drive_line("OPEN");
   return fd;
 }
@@ -243,7 +287,7 @@ int drive_request(int fd, unsigned long request, void *argument) {
     errno = result.error;
     return -1;
   }
-  return 0;
+  return result.value;
 }
 
 int drive_close(int fd) {

@@ -11,12 +11,13 @@ namespace sim {
 struct DriveView {
   bool disc_present = false;
   Disc::Kind kind = Disc::Kind::empty;
-  int disc_index = -1;       // index into machine_config().discs, -1: none
-  bool playing = false;      // audio playing (not paused, not past the end)
+  int disc_index = -1;   // index into machine_config().discs, -1: none
+  bool playing = false;  // audio playing (not paused, not past the end)
   bool paused = false;
   int play_start_frame = 0;  // absolute frames (75 a second) of the last PLAYMSF
   int play_end_frame = 0;
-  int ejects = 0;            // ejects since reset
+  int ejects = 0;          // ejects since reset
+  bool tray_open = false;  // ejected, the disc not yet swapped
 };
 
 DriveView drive_view();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <limits.h>
+#include <linux/cdrom.h>
 
 #include <cstdint>
 #include <string>
@@ -34,6 +35,10 @@ struct LoadedDisc {
 
 enum class AudioState { idle, playing, paused, completed };
 
+// The drive's options as the Linux CD-ROM layer starts them: close an open
+// tray on a blocking open, honour O_NONBLOCK, lock the door while open.
+inline constexpr int default_drive_options = CDO_AUTO_CLOSE | CDO_USE_FFLAGS | CDO_LOCK;
+
 // Everything but the lock, so that a reset can start from a fresh value.
 struct DriveState {
   LoadedDisc disc;
@@ -43,6 +48,13 @@ struct DriveState {
   std::int64_t swap_at = 0;  // when discs[sequence + 1] goes in
   bool mounted = false;
   int ejects = 0;
+  // After an eject the tray stands open with the disc in it until the
+  // person at the drive swaps discs; a blocking open with CDO_AUTO_CLOSE
+  // set closes the tray on that same disc.
+  bool tray_open = false;
+  LoadedDisc tray;
+  int options = default_drive_options;
+  bool door_locked = false;
 
   AudioState audio = AudioState::idle;
   int play_start = 0;           // frames of the last accepted play request
@@ -72,6 +84,9 @@ void load_disc(DriveState &state, const Disc &disc, int index);
 void unload_disc(DriveState &state);
 // The EJECT request: 0, or the errno the drive answers.
 int eject_disc(DriveState &state, std::int64_t now);
+// What opening the device does to an open tray: with CDO_AUTO_CLOSE the
+// drive pulls it in, and the disc lying in it is in the drive again.
+void auto_close_tray(DriveState &state);
 
 // Playback (drive_audio.cpp).
 int head_position(const DriveState &state, std::int64_t now);

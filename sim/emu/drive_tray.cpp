@@ -1,5 +1,7 @@
 // The emulated drive's tray: which disc is in it, the swap to the next disc
 // of the machine's list some time after each eject, and what tests see of it.
+// Between the eject and the swap the tray stands open with the ejected disc
+// in it, where a blocking open that closes the tray finds it again.
 //
 // Nobody sits at the tray, so a swap is due rather than done: every entry
 // into the drive (DriveLock) first puts in whatever discs the emulated clock
@@ -91,6 +93,8 @@ void unload_disc(DriveState &state) {
 
 void load_disc(DriveState &state, const Disc &disc, int index) {
   unload_disc(state);
+  state.tray_open = false;
+  state.tray = LoadedDisc{};
   if (disc.kind == Disc::Kind::empty) return;
   ++state.media;
   LoadedDisc &loaded = state.disc;
@@ -118,10 +122,27 @@ void load_disc(DriveState &state, const Disc &disc, int index) {
 int eject_disc(DriveState &state, std::int64_t now) {
   // A mounted file system keeps the device in use; the driver refuses then.
   if (state.mounted) return EBUSY;
+  const LoadedDisc ejected = state.disc;
   unload_disc(state);
+  state.tray_open = true;
+  state.tray = ejected;
+  state.door_locked = false;
   ++state.ejects;
   schedule_next_disc(state, now);
   return 0;
+}
+
+void auto_close_tray(DriveState &state) {
+  if (!state.tray_open || (state.options & CDO_AUTO_CLOSE) == 0) return;
+  log_drive_line("TRAY closed");
+  state.tray_open = false;
+  // The disc is back before the person could take it: no swap follows.
+  state.swap_pending = false;
+  if (state.tray.kind == Disc::Kind::empty) return;
+  ++state.media;
+  state.disc = state.tray;
+  state.tray = LoadedDisc{};
+  reset_audio(state);
 }
 
 void reset_drive_emulator() {
@@ -150,6 +171,7 @@ DriveView drive_view() {
   view.play_start_frame = state.play_start;
   view.play_end_frame = state.play_end;
   view.ejects = state.ejects;
+  view.tray_open = state.tray_open;
   return view;
 }
 
@@ -163,11 +185,15 @@ void drive_remove() {
   DriveLock lock;
   lock.state().swap_pending = false;
   unload_disc(lock.state());
+  lock.state().tray_open = false;
+  lock.state().tray = LoadedDisc{};
 }
 
 int drive_claim_mount(std::string &folder) {
   DriveLock lock;
   DriveState &state = lock.state();
+  // Mounting opens the device as well.
+  auto_close_tray(state);
   if (state.disc.kind == Disc::Kind::empty) return ENOMEDIUM;
   if (state.disc.kind != Disc::Kind::data) return EINVAL;
   if (state.mounted) return EBUSY;

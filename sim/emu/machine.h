@@ -27,6 +27,11 @@ struct MachineConfig {
   std::string cdrom_mount_point;    // a path the mounts emulator makes into a link to the disc
   std::string floppy_mount_point;   // the same for the floppy
   std::string decoder = "/bin/mpg123";
+  // A drive that reads discs but neither plays audio nor reports audio
+  // status (both requests fail with EOPNOTSUPP), and that refuses to eject,
+  // answering a positive value, until its door is unlocked outright; qemu's
+  // IDE CD-ROM drive under Linux behaves so.
+  bool data_only_drive = false;
 };
 
 MachineConfig &machine_config();

@@ -18,7 +18,7 @@ namespace {
 constexpr char usage[] =
     "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--drive-log FILE]\n"
     "                   [--run-for SECONDS] [--swap-delay SECONDS] [--floppy DIR]\n"
-    "                   [DISC ...]\n"
+    "                   [--data-only-drive] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -38,7 +38,9 @@ constexpr char usage[] =
     "  --drive-log FILE    append one line per request the drive receives\n"
     "  --run-for SECONDS   end the simulation, every process included, after this\n"
     "  --swap-delay SECONDS  from an eject to the next disc (default 2)\n"
-    "  --floppy DIR        put a floppy holding DIR into the floppy drive\n";
+    "  --floppy DIR        put a floppy holding DIR into the floppy drive\n"
+    "  --data-only-drive   a drive that neither plays audio nor reports audio\n"
+    "                      status, and ejects only once its door is unlocked\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -117,6 +119,8 @@ int parse_options(int argc, char **argv, SimOptions &options) {
       machine.decoder = value();
     } else if (argument == "--display-log" && has_value) {
       machine.display_log = value();
+    } else if (argument == "--data-only-drive") {
+      machine.data_only_drive = true;
     } else if (argument == "--drive-log" && has_value) {
       machine.drive_log = value();
     } else if (argument == "--floppy" && has_value) {

@@ -56,6 +56,11 @@ int cd::open() {
   fd = platform::drive_open();
   if (fd == -1) return 0;
   ok = 1;
+  // By default the kernel closes an open tray when the device is opened, so
+  // the poll after an eject would pull the disc straight back in and play it
+  // again. With the option off an open tray answers "no disc", as the player
+  // expects. The option is the drive's, so once it is off it stays off.
+  platform::drive_request(fd, CDROM_CLEAR_OPTIONS, reinterpret_cast<void *>(CDO_AUTO_CLOSE));
   return 1;
 }
 
@@ -204,10 +209,16 @@ int cd::resume() {
 // The descriptor stays open: the disc is forgotten by the first status
 // request that fails once it is out.
 int cd::eject() {
+  // A drive that cannot report audio status fails every status request, and
+  // each failure closes the device although the disc is still there; a
+  // blocking open finds out whether it is.
+  if (fd == -1) query_inside();
   if (fd == -1 || cd_inside == 0) return 0;
   platform::drive_request(fd, CDROMSTOP, nullptr);
-  platform::drive_request(fd, CDROMEJECT, nullptr);
-  return 1;
+  // The kernel locks the door while the device is open, and some drives go
+  // on refusing the eject (with a positive answer) until it is unlocked.
+  platform::drive_request(fd, CDROM_LOCKDOOR, nullptr);
+  return platform::drive_request(fd, CDROMEJECT, nullptr) == 0 ? 1 : 0;
 }
 
 int cd::set_volume(int) { return 1; }
