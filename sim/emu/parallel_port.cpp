@@ -4,9 +4,7 @@
 // changed. Its state lives in a shared mapping, since the MP3 mode's child
 // process writes the same display.
 //
-// The wiring is named here apart from the driver's own description of it,
-// so that a wrong bit in the driver shows up as a wrong display rather than
-// being mirrored by the emulator.
+// The wiring itself is named in display_cable.h.
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include <mutex>
 
 #include "emu/display.h"
+#include "emu/display_cable.h"
 #include "emu/hd44780.h"
 #include "emu/machine.h"
 #include "emu/shared_memory.h"
@@ -30,17 +29,7 @@ constexpr unsigned short data_port = 888;
 constexpr unsigned short status_port = data_port + 1;
 constexpr unsigned short control_port = data_port + 2;
 
-// The port hardware inverts control bits 0 (nStrobe), 1 (nAutoFeed) and 3
-// (nSelectIn) between the register and the pins.
-constexpr unsigned char inverted_control_bits = 0x0B;
-// The cable: pin 1 carries R/W, pin 16 E and pin 17 RS (as pin levels).
-constexpr unsigned char read_write_pin = 0x01;
-constexpr unsigned char enable_pin = 0x04;
-constexpr unsigned char register_select_pin = 0x08;
-constexpr unsigned char direction_bit = 0x20;  // set: the port stops driving D0-D7
-
 constexpr unsigned char power_on_control = 0xC0;  // E low, R/W high: the display idles
-constexpr unsigned char floating_lines = 0xFF;
 constexpr unsigned char idle_status = 0x7F;
 
 constexpr std::size_t log_capacity = 1 << 16;
@@ -67,14 +56,8 @@ std::int64_t monotonic_nanoseconds() {
   return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
-Hd44780Pins display_pins(const PortState &port) {
-  const unsigned char levels = port.control_register ^ inverted_control_bits;
-  Hd44780Pins pins;
-  pins.read = levels & read_write_pin;
-  pins.enable = levels & enable_pin;
-  pins.register_select_data = levels & register_select_pin;
-  pins.data = (port.control_register & direction_bit) ? floating_lines : port.data_register;
-  return pins;
+Hd44780Pins pins_of(const PortState &port) {
+  return display_pins(port.data_register, port.control_register);
 }
 
 // "|line 1|line 2|\n", the form of one display log line.
@@ -131,7 +114,7 @@ void reset_display_emulator() {
   port.controller.reset();
   port.data_register = 0;
   port.control_register = power_on_control;
-  port.controller.drive(display_pins(port), monotonic_nanoseconds());
+  port.controller.drive(pins_of(port), monotonic_nanoseconds());
   port.access_refused = false;
   port.log_size = 0;
   port.log_dropped = 0;
@@ -210,7 +193,7 @@ void port_write(unsigned short port_number, unsigned char value) {
   }
   sim::ScreenText before, after;
   sim::render(port.controller, before);
-  port.controller.drive(sim::display_pins(port), now);
+  port.controller.drive(sim::pins_of(port), now);
   sim::render(port.controller, after);
   if (std::memcmp(before, after, sizeof after) != 0) sim::announce(after);
 }

@@ -12,7 +12,8 @@
 # vm_status CONSOLE STEP KEY      the exit status of "vm_show KEY ..." in STEP
 # vm_port_writes TRACE CONSOLE STEP
 #     The writes to the parallel port made during STEP, one "OFFSET VALUE" a
-#     line in hexadecimal (offset 0x02 is the control register).
+#     line in hexadecimal (offset 0x02 is the control register). The trace's
+#     lines may carry qemu's time stamp in front.
 
 vm_console_text() {
   tr -d '\r' <"$1"

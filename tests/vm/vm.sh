@@ -24,8 +24,10 @@
 #       after the timeout (60 s unless given; status 124 then). The serial
 #       console (the script's output) goes to the console file, its input
 #       comes from --input (default: none). --trace records every write to
-#       the parallel port, --cdrom puts an image in the IDE CD-ROM drive,
-#       --append adds kernel arguments.
+#       the parallel port, each line stamped with the host's wall-clock time
+#       in microseconds ("PID@SECONDS.MICROSECONDS:parallel_ioport_write
+#       ..."). --cdrom puts an image in the IDE CD-ROM drive ("empty": the
+#       drive without a disc), --append adds kernel arguments.
 #
 # console.sh reads the results back, expect.sh keeps the tally.
 
@@ -123,7 +125,10 @@ vm_initramfs() {
   while (($#)); do
     case $1 in
       --module) modules+=("$2") && shift 2 ;;
-      --file) install -D "$2" "$root/$3" && shift 3 ;;
+      --file)
+        install -D "$2" "$root/$3" || return 1
+        shift 3
+        ;;
       *) echo "vm_initramfs: unknown option $1" >&2 && return 2 ;;
     esac
   done
@@ -177,10 +182,14 @@ vm_boot() {
     -kernel "$VM_KROOT/boot/vmlinuz-$VM_KVER" -initrd "$initramfs"
     -append "console=ttyS0 oops=panic panic=-1 $append"
     -serial stdio -parallel null)
-  [ -z "$cdrom" ] || qemu+=(-drive "if=ide,media=cdrom,format=raw,file=${cdrom//,/,,}")
+  if [ "$cdrom" = empty ]; then
+    qemu+=(-drive "if=ide,media=cdrom")
+  elif [ -n "$cdrom" ]; then
+    qemu+=(-drive "if=ide,media=cdrom,format=raw,file=${cdrom//,/,,}")
+  fi
   if [ -n "$trace" ]; then
     rm -f "$trace"
-    qemu+=(-trace parallel_ioport_write -D "$trace")
+    qemu+=(-trace parallel_ioport_write -D "$trace" -msg timestamp=on)
   fi
   local status=0
   timeout --kill-after=10 "$timeout" "${qemu[@]}" <"$input" >"$console" 2>"$console.qemu" ||

@@ -17,12 +17,14 @@ namespace fs = std::filesystem;
 
 const char text_file[] = "Liner notes\n\nRecorded in one afternoon. Not an MPEG frame.\n";
 
+// `title`: the file's number among the disc's titles, from 1.
 std::vector<std::uint8_t> file_bytes(const planned_file &file, const title_options &options,
-                                     std::uint32_t seed) {
+                                     std::uint32_t seed, unsigned int title) {
   switch (file.kind) {
     case file_kind::title: {
       title_options own = options;
       own.frames = file.frames;
+      if (options.stamp != 0) own.stamp = title;
       return title_bytes(own, file.names, seed);
     }
     case file_kind::text:
@@ -79,14 +81,16 @@ bool write_disc(const std::string &folder, const disc_plan &plan, const title_op
     return false;
   }
   std::uint32_t file_seed = seed;
+  unsigned int titles = 0;
   for (const planned_file &file : plan.files) {
+    if (file.kind == file_kind::title) ++titles;
     const fs::path path = top / file.path;
     fs::create_directories(path.parent_path(), failure);
     if (failure) {
       error = path.parent_path().string() + ": " + failure.message();
       return false;
     }
-    if (!write_file(path, file_bytes(file, options, ++file_seed), error)) return false;
+    if (!write_file(path, file_bytes(file, options, ++file_seed, titles), error)) return false;
   }
   return true;
 }

@@ -39,6 +39,10 @@ Titles:
   --id3v2[=PADDING]    start each title with an ID3v2.3 tag holding its names,
                        followed by PADDING zero bytes (default 0)
   --id3v2-footer       an ID3v2.4 tag with a footer instead (no padding)
+  --stamp              end each frame with "S", the title's number (1, 2, ...
+                       in the order titles are written) and the frame's index
+                       in two bytes, so that frame-runs can tell which frames
+                       a decoder received
 
 Other entries:
   --non-titles         put into every album folder a text file, a file of
@@ -134,6 +138,7 @@ bool is_flag(const std::string &option, command_line &c) {
   if (option == "--plain-names") return c.layout.human_names = false, true;
   if (option == "--vary") return c.layout.vary_frames = true, true;
   if (option == "--tag") return c.title.tag = true, true;
+  if (option == "--stamp") return c.title.stamp = 1, true;
   if (option == "--id3v2-footer") return c.title.id3v2 = c.title.id3v2_footer = true, true;
   if (option == "--non-titles") return c.layout.non_titles = true, true;
   if (option == "--player-folders") return c.layout.player_folders = true, true;

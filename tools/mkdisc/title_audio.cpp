@@ -3,6 +3,7 @@
 #include "mkdisc/title_audio.h"
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 
 namespace mkdisc {
@@ -103,6 +104,12 @@ std::vector<std::uint8_t> title_bytes(const title_options &options, const title_
     const bool pad = options.padding == padding_pattern::alternating && i % 2 == 1;
     const std::vector<std::uint8_t> &frame = pad ? padded : plain;
     out.insert(out.end(), frame.begin(), frame.end());
+    if (options.stamp != 0) {
+      const std::uint8_t stamp[] = {'S', static_cast<std::uint8_t>(options.stamp),
+                                    static_cast<std::uint8_t>(i >> 8),
+                                    static_cast<std::uint8_t>(i)};
+      std::copy(std::begin(stamp), std::end(stamp), out.end() - sizeof stamp);
+    }
     append_insertions(out, options, i + 1, random);
   }
   const std::size_t tail = std::min<std::size_t>(options.partial_tail, plain.size() - 1);

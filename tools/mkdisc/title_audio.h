@@ -29,6 +29,10 @@ struct title_options {
   bool id3v2 = false;             // a leading ID3v2 tag
   unsigned int id3v2_padding = 0;
   bool id3v2_footer = false;  // an ID3v2.4 tag with a footer (and no padding)
+  // Not 0: the last four bytes of each frame say "S", this number (its low
+  // byte) and the frame's index (two bytes, high first), so that the stream
+  // a decoder received tells which frames came in which order.
+  unsigned int stamp = 0;
 };
 
 struct title_names {

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# shellcheck source-path=SCRIPTDIR
+# discbox on a real kernel: the production binary, built static, runs as the
+# emulated PC's program (player_guest.sh) with the kernel's own ATA, SCSI
+# CD-ROM and ISO 9660 drivers, an ISO image with Rock Ridge in qemu's IDE
+# CD-ROM drive and frame-sink as /bin/mpg123. Each scenario is one boot; the
+# checks read the console, the frames the decoder received (frame-runs) and
+# the display, replayed from the traced port writes (port-replay). Run by
+# run.sh; runs alone as well.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=vm.sh
+. "$here/vm.sh"
+vm_setup || exit 1
+vm_install_missing cmake ninja-build g++ xorriso || exit 1
+started=$SECONDS
+
+source_dir=$(cd "$here/../.." && pwd)
+build=$VM_CACHE/player-build
+work=$VM_WORK/player
+rm -rf "$work"
+mkdir -p "$work"
+
+# The guest has busybox and nothing else, so discbox and frame-sink are
+# linked static; mkdisc, port-replay and frame-runs run on the host.
+echo "building the static player"
+if ! { cmake -S "$source_dir" -B "$build" -G Ninja -DDISCBOX_STATIC=ON \
+  -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=OFF >"$work/build.log" 2>&1 &&
+  cmake --build "$build" -j "$(nproc)" \
+    --target discbox frame-sink mkdisc port-replay frame-runs >>"$work/build.log" 2>&1; }; then
+  cat "$work/build.log" >&2
+  exit 1
+fi
+echo "build: $((SECONDS - started)) s"
+mkdisc=$build/tools/mkdisc/mkdisc
+mkdir -p "$work/bin"
+strip -o "$work/bin/discbox" "$build/discbox"
+strip -o "$work/bin/mpg123" "$build/tools/frame-sink/frame-sink"
+
+# The discs. --stamp marks each frame with its title's number (1, 2, ... in
+# the order artist01/album01/title01.mp3, title02.mp3, ...) and its index.
+"$mkdisc" --plain-names --artists 2 --albums 2,1 --titles 3 --frames 200 --stamp \
+  "$work/data" >/dev/null || exit 1
+# Damage the reader resynchronises over: runs of zero bytes between frames (a
+# first byte of 0 fails the in-stream test; random bytes may pass it, and are
+# then sent on as a frame, for the decoder to resynchronise), a tag in front,
+# a tag block and a frame cut short at the end.
+"$mkdisc" --plain-names --artists 1 --albums 1 --titles 3 --frames 20 --zeros 5:7 --zeros 12:300 \
+  --partial-tail 100 --tag --id3v2=16 --stamp "$work/damaged" >/dev/null || exit 1
+"$mkdisc" --plain-names --artists 1 --albums 1 --titles 2 --frames 20 "$work/links" >/dev/null ||
+  exit 1
+ln -s . "$work/links/artist01/loop"
+ln -s .. "$work/links/artist01/album01/up"
+ln -s / "$work/links/root"
+for disc in data damaged links; do
+  # Rock Ridge keeps the names' case and the symbolic links.
+  xorriso -as mkisofs -quiet -R -o "$work/$disc.iso" "$work/$disc" 2>/dev/null || exit 1
+done
+
+vm_initramfs "$work/initramfs" "$here/player_guest.sh" \
+  --module ata_piix --module sr_mod --module isofs \
+  --file "$work/bin/discbox" /bin/discbox --file "$work/bin/mpg123" /bin/mpg123 || exit 1
+
+# boot SCENARIO CDROM: one run; its files are $work/SCENARIO.*. The runs of
+# frames the decoder received leave out a frame cut short at the very end:
+# the decoder is stopped with frames still in the pipe.
+boot() {
+  local boot_started=$SECONDS
+  vm_boot --initramfs "$work/initramfs" --console "$work/$1.console" --trace "$work/$1.trace" \
+    --cdrom "$2" --append "player.scenario=$1" --timeout 150
+  "$build/tools/port-replay/port-replay" "$work/$1.trace" >"$work/$1.display"
+  vm_fact "$work/$1.console" end frames | base64 -d >"$work/$1.frames" 2>/dev/null
+  "$build/tools/frame-runs/frame-runs" "$work/$1.frames" | grep -v '^frames' |
+    sed '${/^partial /d}' >"$work/$1.runs"
+  echo "scenario $1: $((SECONDS - boot_started)) s"
+}
+
+# What the player printed in STEP of SCENARIO.
+lines() { vm_fact "$work/$1.console" "$2" player; }
+# How often a line holding TEXT comes in STEP of SCENARIO.
+count() { lines "$1" "$2" | grep -cF -- "$3"; }
+# The display at the end of STEP of SCENARIO: "|line 1|line 2|".
+shown() {
+  local number
+  number=$(vm_console_text "$work/$1.console" |
+    awk -v step="$2" '$1 == "@@" && $2 == "step" && $4 == step { print $3; exit }')
+  awk -v mark="@@ step $number" '
+    /^@@ step / { inside = ($0 == mark); next }
+    inside && /^\|/ { last = $0 }
+    END { print last }' "$work/$1.display"
+}
+line1() { shown "$1" "$2" | cut -d'|' -f2; }
+line2() { shown "$1" "$2" | cut -d'|' -f3; }
+pad() { printf '%-40s' "$1"; }
+starts() { [[ $2 == "$1"* ]]; }
+busy() { sed -n 's/^busy violations //p' "$work/$1.display"; }
+
+boot empty empty
+boot data "$work/data.iso"
+boot damaged "$work/damaged.iso"
+boot links "$work/links.iso"
+
+for scenario in empty data damaged links; do
+  vm_test "$scenario: the guest runs every step without a kernel failure or a missed wait"
+  vm_expect_equal "console check" "" "$(vm_check_console "$work/$scenario.console")"
+  vm_expect_equal "waits" "" "$(vm_console_text "$work/$scenario.console" | grep '^wait> ')"
+  vm_test_done
+done
+
+vm_test "empty drive: the prompt and \"check cd...\" once a second, nothing else"
+vm_expect_equal "a blocking open" "cat: can't open '/dev/sr0': No medium found" \
+  "$(vm_fact "$work/empty.console" setup open)"
+vm_expect_equal "start-up" "$(printf '\n\ncontrol started...\nWWWWWW\niopl 0\ncheck cd...')" \
+  "$(lines empty prompt | head -n 6)"
+checks=$(count empty prompt "check cd...")
+vm_expect "4 to 6 prompts in 4.5 s, not $checks" test "$checks" -ge 4 -a "$checks" -le 6
+vm_expect_equal "other lines" "" "$(lines empty prompt | sed 1,5d | grep -vx 'check cd...')"
+vm_expect_equal "display" "|$(pad "Bitte CD einlegen...")|$(pad "")|" "$(shown empty prompt)"
+vm_test_done
+
+vm_test "data disc: no audio CD, so mounted and scanned; the first title selected"
+vm_expect_equal "modes" "mp3 modus.." "$(lines data scan | grep modus)"
+vm_expect_equal "last count" "LCD2:scan CD content... 9 titles" "$(lines data scan | grep LCD2 | tail -n 1)"
+vm_expect_equal "stopped screen" "$(printf ' Stopped1 Interpreten:2  Alben:3\n Stopped2 Titel:9')" \
+  "$(lines data scan | grep Stopped)"
+vm_expect "display line 1 \"artist01 -- album01\", not \"$(line1 data scan)\"" \
+  starts "artist01 -- album01" "$(line1 data scan)"
+vm_expect "display line 2 \"title01.mp3\", not \"$(line2 data scan)\"" \
+  starts "title01.mp3" "$(line2 data scan)"
+vm_test_done
+
+vm_test "M shows the counts; N plays title 1 from its first frame; E goes on with title 2"
+vm_expect_equal "M" 1 "$(count data stop " stop ")"
+vm_expect_equal "stopped display" "|$(pad "Interpreten:2  Alben:3")|$(pad "Titel:9")|" \
+  "$(shown data stop)"
+vm_expect "playing display line 2 \"title01.mp3\", not \"$(line2 data play)\"" \
+  starts "title01.mp3" "$(line2 data play)"
+vm_expect_equal "E" 1 "$(count data next " next title")"
+vm_expect "next display line 2 \"title02.mp3\", not \"$(line2 data next)\"" \
+  starts "title02.mp3" "$(line2 data next)"
+runs=$(paste -sd ' ' "$work/data.runs")
+vm_expect "title 1 from frame 0, then title 2 from frame 0, nothing else: $runs" \
+  grep -qxE '1:0-[0-9]+ 2:0-[0-9]+' <<<"$runs"
+vm_test_done
+
+vm_test "X leaves: unmount 0, and eject 1; the disc stays out and the prompt returns"
+vm_expect_equal "leave" "$(printf ' leave mp3 modus\nunmount 0\nand eject 1')" \
+  "$(lines data leave | grep -E 'leave mp3|unmount|and eject')"
+vm_expect_equal "no decoder left" "decoders? 1" \
+  "$(vm_step_lines "$work/data.console" ejected | grep '^decoders')"
+vm_expect_equal "mounted" 0 "$(vm_fact "$work/data.console" ejected mounts)"
+checks=$(count data ejected "check cd...")
+vm_expect "3 or more prompts in 3.5 s with the tray open, not $checks" test "$checks" -ge 3
+vm_expect_equal "no mode" "" "$(lines data ejected | grep modus)"
+vm_expect_equal "display" "|$(pad "Bitte CD einlegen...")|$(pad "")|" "$(shown data ejected)"
+vm_test_done
+
+vm_test "damaged titles: the decoder gets whole frames only, each title from first to last"
+vm_expect_equal "first three titles" "$(printf '1:0-19\n2:0-19\n3:0-19')" \
+  "$(head -n 3 "$work/damaged.runs")"
+vm_expect_equal "no junk, no cut frame, no unstamped frame" "" \
+  "$(grep -E '^(junk|partial|unstamped)' "$work/damaged.runs")"
+vm_expect_equal "eject" "and eject 1" "$(lines damaged leave | grep 'and eject')"
+vm_test_done
+
+vm_test "a symbolic-link loop and a link to / are skipped; the scan ends with the disc's titles"
+vm_expect_equal "skipped" "$(printf '%s\n' \
+  "folder already on the path, skipped: /cdrom/artist01/album01/up" \
+  "folder already on the path, skipped: /cdrom/artist01/loop" \
+  "link leads off the disc, skipped: /cdrom/root")" \
+  "$(lines links scan | grep skipped)"
+vm_expect_equal "count" "LCD2:scan CD content... 2 titles" "$(lines links scan | grep LCD2 | tail -n 1)"
+vm_expect_equal "stopped screen" " Stopped1 Interpreten:1  Alben:1" \
+  "$(lines links scan | grep Stopped1)"
+vm_expect_equal "eject" "and eject 1" "$(lines links leave | grep 'and eject')"
+vm_test_done
+
+vm_test "display: no write reaches the controller while it is busy"
+for scenario in empty data damaged links; do
+  vm_expect_equal "$scenario busy violations" 0 "$(busy $scenario)"
+done
+vm_test_done
+
+echo "player suite: $((SECONDS - started)) s"
