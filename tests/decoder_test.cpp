@@ -64,6 +64,7 @@ TEST_F(DecoderTest, HangingDecoderIsKilledAndTheModeStillLeavesInOrder) {
   const std::string pids = folder_.file("sink.pids");
   auto sim =
       start({}, {"FRAME_SINK_STALL=1", "FRAME_SINK_IGNORE_TERM=1", "FRAME_SINK_PID_FILE=" + pids});
+  ASSERT_TRUE(wait_for_size(pids, 1)) << "the decoder did not start";
   sim->type("mn");
   std::this_thread::sleep_for(500ms);
   sim->type("x");

@@ -60,6 +60,15 @@ class Mp3ModeTest : public ::testing::Test {
     return wait_for_size(received_path(), received_bytes() + frames * frame_bytes);
   }
   std::vector<pid_t> decoders() const { return pids_in(folder_.file("sink.pids")); }
+  // Waits until `count` decoders have started, so that a test does not end
+  // a mode before its decoder has said who it is.
+  bool wait_until_decoders(size_t count) {
+    for (int tries = 0; decoders().size() < count; ++tries) {
+      if (tries == 2000) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
 
   TemporaryFolder folder_;
 };
@@ -159,6 +168,7 @@ TEST_F(Mp3ModeTest, TitleThatCannotBePlayedEndsTheModeAndTheDecoder) {
 
   size_t at = sim->wait_for("now\n");
   ASSERT_NE(at, std::string::npos) << sim->output();
+  ASSERT_TRUE(wait_until_decoders(1));
   sim->type("mn");
   at = sim->wait_for("UNABLE TO OPEN FILE 2 !!!\n EXITING :-((((((((((\n", at);
   ASSERT_NE(at, std::string::npos) << sim->output();
@@ -167,6 +177,7 @@ TEST_F(Mp3ModeTest, TitleThatCannotBePlayedEndsTheModeAndTheDecoder) {
 
   at = sim->wait_for("now\n", at);
   ASSERT_NE(at, std::string::npos) << sim->output();
+  ASSERT_TRUE(wait_until_decoders(2));
   std::filesystem::remove(vanishing + "/A/B/t1.mp3");
   sim->type("mn");
   at = sim->wait_for("UNABLE TO OPEN FILE 1 !!!\n EXITING :-((((((((((\n", at);
