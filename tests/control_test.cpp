@@ -2,17 +2,36 @@
 // the mode, the eject, the next disc. Driven through discbox-sim.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
+#include "support/processes.h"
 #include "support/sim_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// Processor time (user + system, in clock ticks) that process `pid` used.
+long processor_ticks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stol(field);
+    if (i == 15) system = std::stol(field);
+  }
+  return user + system;
+}
 
 bool any_line_contains(const std::vector<std::string> &lines, const std::string &text) {
   return std::any_of(lines.begin(), lines.end(),
@@ -32,7 +51,8 @@ TEST(ModeSelection, EmptyDrivePromptsOnceASecondUntilTheTimeIsUp) {
   EXPECT_EQ(sim.count("modus.."), 0u);
   auto shown = read_lines(folder.file("display"));
   ASSERT_FALSE(shown.empty());
-  EXPECT_EQ(shown.back(), "|Bitte CD einlegen...                    |" + std::string(40, ' ') + "|");
+  EXPECT_EQ(shown.back(),
+            "|Bitte CD einlegen...                    |" + std::string(40, ' ') + "|");
 }
 
 TEST(ModeSelection, BlankDiscIsNeitherPlayedNorMountedNorEjected) {
@@ -47,8 +67,8 @@ TEST(ModeSelection, BlankDiscIsNeitherPlayedNorMountedNorEjected) {
 
 TEST(ModeSelection, AudioDiscIsPlayedThenEjectedAndTheNextDiscGoesIn) {
   TemporaryFolder folder;
-  SimProcess sim({"--swap-delay", "1", "--drive-log", folder.file("drive"), "audio:20,20",
-                  "audio:20"});
+  SimProcess sim(
+      {"--swap-delay", "1", "--drive-log", folder.file("drive"), "audio:20,20", "audio:20"});
   size_t at = sim.wait_for("audio modus..\n");
   ASSERT_NE(at, std::string::npos) << sim.output();
   at = sim.wait_for("init1\n", at);
@@ -134,6 +154,23 @@ TEST(ModeSelection, DriveWithoutAudioStatusEjectsTheMp3DiscAndTakesTheNext) {
   EXPECT_EQ(sim.count(" Stopped2 Titel:1\n"), 1u) << "the first disc was played once";
   auto requests = read_lines(folder.file("drive"));
   EXPECT_FALSE(any_line_contains(requests, "TRAY closed"));
+}
+
+// With the key input at its end the mode keeps waiting for keys, but it
+// must wait, not spin on the end of the input.
+TEST(ModeSelection, EndOfTheKeyInputIsWaitedOnWithoutSpinning) {
+  SimProcess sim({"audio:60"});
+  ASSERT_NE(sim.wait_for("init1\n"), std::string::npos) << sim.output();
+  sim.close_keys();
+  auto players = child_processes(sim.pid());
+  ASSERT_EQ(players.size(), 1u);
+  std::this_thread::sleep_for(500ms);
+  long before = processor_ticks(players[0]);
+  std::this_thread::sleep_for(3s);
+  long used = processor_ticks(players[0]) - before;
+  // A spinning reader would use the whole 3 s (300 ticks at 100 Hz).
+  EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 2);
+  EXPECT_TRUE(process_running(players[0]));
 }
 
 }  // namespace

@@ -56,7 +56,11 @@ std::int64_t monotonic_milliseconds() {
   return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
-[[noreturn]] void run_player(int key_input, const sigset_t &original_mask) {
+// The player's end of the key relay: it holds only the read end, so that
+// it sees the end of the keys when the relay closes.
+[[noreturn]] void run_player(const int keys[2], const sigset_t &original_mask) {
+  const int key_input = keys[0];
+  close(keys[1]);
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   dup2(key_input, STDIN_FILENO);
@@ -124,7 +128,7 @@ int run_simulation(SimOptions &options) {
 
   std::fflush(stdout);
   pid_t player = fork();
-  if (player == 0) run_player(keys[0], original_mask);
+  if (player == 0) run_player(keys, original_mask);
   close(keys[0]);
   if (player < 0) {
     std::perror("discbox-sim: fork");
