@@ -24,6 +24,7 @@
 #include <string>
 
 #include "ctl/ctl.h"
+#include "ctl/key_channel.h"
 #include "program/panel.h"
 #include "program/process_sweep.h"
 #include "program/scratch_folder.h"
@@ -41,8 +42,7 @@ struct TerminalGuard {
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &original) != 0) return;
     saved = true;
     termios raw = original;
-    raw.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
-    raw.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    make_raw_key_input(raw);
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   }
   ~TerminalGuard() {

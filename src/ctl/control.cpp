@@ -13,6 +13,7 @@
 #include "audio/audio_mode.h"
 #include "audio/cd.h"
 #include "ctl/ctl.h"
+#include "ctl/key_channel.h"
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
 #include "mp3/mp3_mode.h"
@@ -28,15 +29,11 @@ constexpr char text_mp3_mode[] = "mp3 modus..\n";
 constexpr char text_unmount[] = "unmount %i\n";
 constexpr char text_eject[] = "and eject %i\n";
 
-// Raw key input: every byte as typed, no echo, no signals from the keys.
-// Output post-processing stays on. The old settings are never restored.
+// The old settings are never restored.
 void make_terminal_raw() {
   termios settings;
   if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
-  settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
-  settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  settings.c_cflag &= ~(CSIZE | PARENB);
-  settings.c_cflag |= CS8;
+  make_raw_key_input(settings);
   tcsetattr(STDIN_FILENO, TCSANOW, &settings);
 }
 

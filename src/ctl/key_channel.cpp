@@ -25,3 +25,10 @@ int read_key(std::FILE *keys) {
   }
   return key;
 }
+
+void make_raw_key_input(termios &settings) {
+  settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+  settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  settings.c_cflag &= ~(CSIZE | PARENB);
+  settings.c_cflag |= CS8;
+}

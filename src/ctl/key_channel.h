@@ -2,6 +2,8 @@
 // mode), shared by both modes and by every MP3-mode child.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdio>
 
 // Opens an unbuffered read stream of the caller's own on the key channel.
@@ -16,3 +18,7 @@ std::FILE *open_key_stream();
 // that ignores such results and reads again never spins. A null stream
 // (none could be opened) counts as one at its end.
 int read_key(std::FILE *keys);
+
+// Turns terminal settings into raw key input: every byte as typed, no echo,
+// no signals from the keys; output post-processing stays on.
+void make_raw_key_input(termios &settings);
