@@ -11,6 +11,9 @@
 #                 output and error) as "KEY> line", then "KEY? STATUS".
 # vm_kernel_log   the kernel messages logged since the step began, without
 #                 their time stamps.
+# vm_cdrom_drivers
+#                 loads the IDE CD-ROM and ISO 9660 drivers (shown as
+#                 "drivers") and waits up to 10 s for /dev/sr0.
 
 vm_step_number=0
 vm_step_log_start=0
@@ -33,4 +36,14 @@ vm_show() {
 
 vm_kernel_log() {
   dmesg | tail -n +$((vm_step_log_start + 1)) | sed 's/^\[[ 0-9.]*\] //'
+}
+
+vm_cdrom_drivers() {
+  local tries=0
+  vm_show drivers modprobe -a ata_piix sr_mod isofs
+  # The drive's device node appears once the SCSI scan has found it.
+  while [ ! -b /dev/sr0 ] && [ $tries -lt 100 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+  done
 }

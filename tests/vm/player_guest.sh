@@ -54,13 +54,7 @@ stop_player() {
 }
 
 vm_step setup
-vm_show drivers modprobe -a ata_piix sr_mod isofs
-# /dev/sr0 appears once the SCSI scan has found the drive.
-tries=0
-while [ ! -b /dev/sr0 ] && [ $tries -lt 100 ]; do
-  sleep 0.1
-  tries=$((tries + 1))
-done
+vm_cdrom_drivers
 mkdir -p /cdrom /floppy
 vm_show open sh -c 'cat /dev/sr0 >/dev/null'
 
