@@ -13,7 +13,7 @@ for variant in plain address thread; do
   [ "$variant" = plain ] && sanitize=""
   dir=build/test-$variant
   echo "=== $variant: build"
-  cmake -S . -B "$dir" -G Ninja -DDISCBOX_SANITIZE="$sanitize" \
+  cmake -S . -B "$dir" -G Ninja -DDISCBOX_WERROR=ON -DDISCBOX_SANITIZE="$sanitize" \
     -DDISCBOX_BUILD_BENCH=$([ "$variant" = plain ] && echo ON || echo OFF) >/dev/null
   cmake --build "$dir" -j "$jobs"
   echo "=== $variant: tests"

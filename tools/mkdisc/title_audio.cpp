@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 
 namespace mkdisc {
 
@@ -82,6 +83,8 @@ void append_insertions(std::vector<std::uint8_t> &out, const title_options &opti
 bool is_layer3_bitrate(unsigned int kbps) { return bitrate_index(kbps) != 0; }
 
 std::vector<std::uint8_t> silent_frame(unsigned int bitrate, bool padded) {
+  // Index 0 is free format: no length to write a frame with.
+  if (!is_layer3_bitrate(bitrate)) throw std::invalid_argument("no MPEG-1 Layer III bitrate");
   const unsigned int length = layer3_bitrates[bitrate_index(bitrate)] * 144000 / 44100 + padded;
   std::vector<std::uint8_t> frame(length, 0);
   frame[0] = 0xFF;

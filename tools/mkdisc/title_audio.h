@@ -46,7 +46,8 @@ bool is_layer3_bitrate(unsigned int kbps);
 std::vector<std::uint8_t> title_bytes(const title_options &options, const title_names &names,
                                       std::uint32_t seed);
 
-// One frame: header and all-zero side information and main data.
+// One frame: header and all-zero side information and main data. A bitrate
+// with no table entry throws std::invalid_argument.
 std::vector<std::uint8_t> silent_frame(unsigned int bitrate, bool padded);
 
 }  // namespace mkdisc
