@@ -67,7 +67,7 @@ class Mp3ModeTest : public ::testing::Test {
   // a mode before its decoder has said who it is.
   bool wait_until_decoders(size_t count) {
     for (int tries = 0; decoders().size() < count; ++tries) {
-      if (tries == 2000) return false;
+      if (tries == 6000) return false;
       std::this_thread::sleep_for(10ms);
     }
     return true;
