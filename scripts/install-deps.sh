@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
-               libclang-rt-dev mpg123)
+               libclang-rt-dev mpg123 lame sox twolame)
 
 wanted=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then wanted+=("${test_packages[@]}"); fi

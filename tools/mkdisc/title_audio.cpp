@@ -155,6 +155,22 @@ std::vector<std::uint8_t> silent_frame(const frame_format &format, bool padded) 
   return frame;
 }
 
+bool read_frame_format(const std::uint8_t header[4], frame_format &format, bool &padded) {
+  if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0) return false;
+  constexpr int versions[4] = {2, -1, 1, 0};  // by bits 4 and 3: 2.5, reserved, 2, 1
+  const int version = versions[(header[1] >> 3) & 0x03];
+  const unsigned int layer = 4 - ((header[1] >> 1) & 0x03);
+  const unsigned int bitrate = header[2] >> 4, rate = (header[2] >> 2) & 0x03;
+  if (version < 0 || layer == 4 || bitrate == 0 || bitrate == 15 || rate == 3) return false;
+  format.version = static_cast<mpeg_version>(version);
+  format.layer = layer;
+  format.sample_rate = sample_rates[version][rate];
+  format.bitrate = bitrate_table(format)[bitrate];
+  padded = (header[2] & 0x02) != 0;
+  std::string error;
+  return is_valid_format(format, error);
+}
+
 std::vector<std::uint8_t> silent_frame(unsigned int bitrate, bool padded) {
   return silent_frame(layer3_at_44100(bitrate), padded);
 }

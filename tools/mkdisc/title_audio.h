@@ -60,6 +60,10 @@ bool is_valid_format(const frame_format &format, std::string &error);
 // The length in bytes of a frame of this format.
 unsigned int frame_length(const frame_format &format, bool padded);
 
+// Reads the format from a frame's four header bytes; false when they start
+// no frame of a known length (no sync, a reserved field, free format).
+bool read_frame_format(const std::uint8_t header[4], frame_format &format, bool &padded);
+
 // The whole file. `seed` makes random junk bytes repeatable.
 std::vector<std::uint8_t> title_bytes(const title_options &options, const title_names &names,
                                       std::uint32_t seed);
