@@ -9,7 +9,7 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
-               libclang-rt-dev mpg123)
+               libclang-rt-dev mpg123 lame sox twolame)
 
 group=${1:-build}
 [ $# -gt 0 ] && shift

@@ -36,7 +36,8 @@ void close_frame_pipe() {
   std::fclose(write_f);  // closes pipe_data[1]
   write_f = nullptr;
   pipe_data[1] = -1;
-  close(pipe_data[0]);
+  // The read end belongs to the decoder once it has started.
+  if (pipe_data[0] >= 0) close(pipe_data[0]);
   pipe_data[0] = -1;
 }
 
