@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # the machine lacks. Safe to run again: it installs only what is missing.
-# Usage: scripts/install-deps.sh [build|test]
+# Usage: scripts/install-deps.sh [build|test|package]
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
                libclang-rt-dev mpg123)
+# tests/package/run.sh: building the Debian packages, checking them, and a
+# fresh Debian root to install them in; systemd for systemd-analyze.
+package_packages=(dpkg-dev debhelper dh-dkms dkms fakeroot lintian debootstrap systemd)
 
 wanted=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then wanted+=("${test_packages[@]}"); fi
+case "${1:-build}" in
+  test) wanted+=("${test_packages[@]}") ;;
+  package) wanted+=("${package_packages[@]}") ;;
+esac
 
 missing=()
 for package in "${wanted[@]}"; do
