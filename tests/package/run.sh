@@ -63,17 +63,19 @@ rm -rf "$build"
 mkdir -p "$build/discbox-$version" "$work/debs"
 (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
   xargs -0 tar -cf - --no-recursion --ignore-failed-read) |
-  tar -xf - -C "$build/discbox-$version"
+  tar -xif - -C "$build/discbox-$version"
 check "dpkg-buildpackage" \
   sh -c "cd '$build/discbox-$version' && dpkg-buildpackage -b -us -uc -j2"
+check "lintian reports no errors" lintian --fail-on error --info "$build"/*.changes
+# The packages to install and look at (the -dbgsym ones hold only debug data).
 rm -f "$work"/debs/*.deb
-mv "$build"/*.deb "$work/debs/" 2>/dev/null
-for deb in "$work"/debs/*.deb; do
+for deb in "$build"/*.deb; do
+  case "$deb" in *-dbgsym_*) continue ;; esac
   [ -f "$deb" ] || continue
+  cp "$deb" "$work/debs/"
   echo "== dpkg -c $(basename "$deb")" >>"$log"
   dpkg -c "$deb" >>"$log"
 done
-check "lintian reports no errors" lintian --fail-on error --info "$build"/*.changes
 debs=$(ls "$work"/debs/*.deb 2>/dev/null | wc -l)
 if [ "$debs" -ne 4 ]; then
   fail "four packages built (got $debs)"
