@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # the machine lacks. Safe to run again: it installs only what is missing.
-# Usage: scripts/install-deps.sh [build|test] [PACKAGE...]
+# Usage: scripts/install-deps.sh [build|test|package] [PACKAGE...]
 #   build   what scripts/run-sim.sh needs (the default)
-#   test    that, plus what scripts/test.sh needs
+#   package that, plus what tests/package/run.sh needs
+#   test    all of that, plus what scripts/test.sh needs
 #   PACKAGE further packages (the emulated-PC harness names its own)
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
                libclang-rt-dev mpg123 lame sox twolame)
+# tests/package/run.sh: building the Debian packages, checking them, and a
+# fresh Debian root to install them in; systemd for systemd-analyze.
+package_packages=(dpkg-dev debhelper dh-dkms dkms fakeroot lintian debootstrap systemd)
 
 group=${1:-build}
 [ $# -gt 0 ] && shift
 case $group in
   build) wanted=("${build_packages[@]}") ;;
-  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: scripts/install-deps.sh [build|test] [PACKAGE...]" >&2; exit 2 ;;
+  package) wanted=("${build_packages[@]}" "${package_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [build|test|package] [PACKAGE...]" >&2; exit 2 ;;
 esac
 wanted+=("$@")
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs the whole
-# suite three times (plain, ASan+UBSan, TSan), then the tests that boot a
-# real kernel in an emulated PC. It ends with a summary of every stage and
+# suite three times (plain, ASan+UBSan, TSan), then builds the Debian
+# packages and installs them in a fresh Debian root, then the tests that
+# boot a real kernel in an emulated PC. It ends with a summary of every stage and
 # a last line "N passed, N failed" over the tests of the whole run, and
 # exits non-zero when any stage failed.
 set -uo pipefail
@@ -54,14 +55,24 @@ for variant in plain address thread; do
   record "$variant" $((${all:-0} - ${failed:-0})) "${failed:-0}" "$ok"
 done
 
+# A stage that ends with "N passed, N failed": runs it and records its counts.
+closing_stage() {
+  local stage=$1 log=$2 ok=yes passed failed
+  shift 2
+  mkdir -p "$(dirname "$log")"
+  "$@" 2>&1 | tee "$log" || ok=no
+  read -r passed failed <<<"$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log" | tail -1)"
+  record "$stage" "${passed:-0}" "${failed:-0}" "$ok"
+}
+
+if [ -x tests/package/run.sh ]; then
+  echo "=== Debian packages"
+  closing_stage "packages" build/package-run.log tests/package/run.sh
+fi
+
 if [ -x tests/vm/run.sh ]; then
   echo "=== emulated PC"
-  log=build/vm-run.log
-  mkdir -p build
-  ok=yes
-  tests/vm/run.sh 2>&1 | tee "$log" || ok=no
-  read -r passed failed <<<"$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log" | tail -1)"
-  record "emulated PC" "${passed:-0}" "${failed:-0}" "$ok"
+  closing_stage "emulated PC" build/vm-run.log tests/vm/run.sh
 fi
 
 echo

@@ -18,6 +18,12 @@ struct DriveView {
   int play_end_frame = 0;
   int ejects = 0;          // ejects since reset
   bool tray_open = false;  // ejected, the disc not yet swapped
+  bool mounted = false;    // the data disc is mounted
+  // What the front of a drive shows: the disc's track count, the track under
+  // the head and how far into it the head stands (frames, 75 a second).
+  int tracks = 0;
+  int track = 0;
+  int track_frame = 0;
 };
 
 DriveView drive_view();

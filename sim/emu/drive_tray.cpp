@@ -172,6 +172,11 @@ DriveView drive_view() {
   view.play_end_frame = state.play_end;
   view.ejects = state.ejects;
   view.tray_open = state.tray_open;
+  view.mounted = state.mounted;
+  view.tracks = state.disc.tracks;
+  const int head = head_position(state, lock.now());
+  view.track = track_at(state.disc, head);
+  if (view.track > 0) view.track_frame = std::max(head - state.disc.track_start[view.track - 1], 0);
   return view;
 }
 

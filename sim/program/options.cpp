@@ -89,17 +89,29 @@ std::string folder_of_this_program() {
   return text.substr(0, text.rfind('/'));
 }
 
-// The demo discs: a short audio CD, then the demo MP3 disc built beside
-// the program.
+// The simulator runs from the build tree, where its tools and the demo MP3
+// disc lie in folders beside it, or installed, where the tools share its
+// folder and the demo discs lie in the data folder.
+std::string data_folder() { return folder_of_this_program() + "/" DISCBOX_SIM_DATA_FROM_BIN; }
+
+// The demo discs: a short audio CD, then the demo MP3 disc.
 void add_demo_discs(MachineConfig &machine) {
   machine.discs.push_back(Disc{Disc::Kind::audio, {12, 9, 15}, {}});
-  std::string mp3_demo = folder_of_this_program() + "/demo/mp3disc";
-  if (is_folder(mp3_demo)) machine.discs.push_back(Disc{Disc::Kind::data, {}, mp3_demo});
+  for (const std::string &folder : {folder_of_this_program(), data_folder()}) {
+    char *mp3_demo = realpath((folder + "/demo/mp3disc").c_str(), nullptr);
+    const bool found = mp3_demo != nullptr && is_folder(mp3_demo);
+    if (found) machine.discs.push_back(Disc{Disc::Kind::data, {}, mp3_demo});
+    std::free(mp3_demo);
+    if (found) return;
+  }
 }
 
 std::string default_decoder() {
-  std::string frame_sink = folder_of_this_program() + "/tools/frame-sink/frame-sink";
-  if (access(frame_sink.c_str(), X_OK) == 0) return frame_sink;
+  const std::string here = folder_of_this_program();
+  for (const std::string &frame_sink :
+       {here + "/tools/frame-sink/frame-sink", here + "/frame-sink"}) {
+    if (access(frame_sink.c_str(), X_OK) == 0) return frame_sink;
+  }
   return "/bin/mpg123";
 }
 

@@ -9,7 +9,11 @@ namespace sim {
 
 namespace {
 
-constexpr int panel_rows = 5;  // frame, two lines, frame, key help
+// Frame, two lines, frame, then the status rows: drive, decoder, keys.
+constexpr int drive_row = 5;
+constexpr int decoder_row = 6;
+constexpr int keys_row = 7;
+constexpr int panel_rows = keys_row;
 
 void write_all(const std::string &text) {
   const char *data = text.data();
@@ -40,19 +44,35 @@ Panel::Panel() {
     return;
   }
   active_ = true;
+  columns_ = size.ws_col;
   std::string frame = "+" + std::string(display_columns, '-') + "+";
   // Clear the screen, draw the frame, keep the rows below it as the
   // scrolling region for the console lines, and put the cursor there.
   write_all("\033[2J\033[1;1H" + frame + "\r\n|" + std::string(display_columns, ' ') + "|\r\n|" +
-            std::string(display_columns, ' ') + "|\r\n" + frame +
-            "\r\nQ/A artist W/S album E/D title N play B pause M stop R/F fwd/rew X leave"
-            "  Ctrl-C quits\033[" +
+            std::string(display_columns, ' ') + "|\r\n" + frame + "\033[" +
             std::to_string(panel_rows + 1) + ";" + std::to_string(size.ws_row) + "r\033[" +
             std::to_string(panel_rows + 1) + ";1H");
 }
 
 Panel::~Panel() {
   if (active_) write_all("\0337\033[r\0338\r\n");
+}
+
+void Panel::show_status(const std::string &drive, const std::string &decoder,
+                        const std::string &keys) {
+  if (!active_) return;
+  show_row(drive_row, drive, drive_);
+  show_row(decoder_row, decoder, decoder_);
+  show_row(keys_row, keys, keys_);
+}
+
+// Titles come from the disc: only printable bytes reach the terminal, and
+// never more than a row, so that the panel does not scroll.
+void Panel::show_row(int row, const std::string &text, std::string &shown) {
+  std::string line = printable(text).substr(0, static_cast<size_t>(columns_));
+  if (line == shown) return;
+  shown = line;
+  write_all("\0337\033[" + std::to_string(row) + ";1H\033[2K" + line + "\0338");
 }
 
 void Panel::draw(const DisplayView &view) {

@@ -1,6 +1,10 @@
 // The emulated display drawn on the terminal: a 2x40 panel at the top of
-// the screen, with the player's console lines scrolling beneath it.
+// the screen, the simulator's status lines under it (the drive's front, the
+// decoder's feed, the keys), and the player's console lines scrolling
+// beneath them.
 #pragma once
+
+#include <string>
 
 #include "emu/display.h"
 
@@ -16,9 +20,15 @@ class Panel {
 
   bool active() const { return active_; }
   void draw(const DisplayView &view);
+  // Rewrites the status lines that changed.
+  void show_status(const std::string &drive, const std::string &decoder, const std::string &keys);
 
  private:
+  void show_row(int row, const std::string &text, std::string &shown);
+
   bool active_ = false;
+  int columns_ = 0;
+  std::string drive_, decoder_, keys_;
 };
 
 }  // namespace sim

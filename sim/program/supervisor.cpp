@@ -25,6 +25,9 @@
 
 #include "ctl/ctl.h"
 #include "ctl/key_channel.h"
+#include "emu/drive.h"
+#include "program/decoder_feed.h"
+#include "program/front_status.h"
 #include "program/panel.h"
 #include "program/process_sweep.h"
 #include "program/scratch_folder.h"
@@ -34,6 +37,9 @@ namespace sim {
 namespace {
 
 constexpr unsigned char ctrl_c = 0x03;
+// The drive's front and the decoder's feed move with time, not only when
+// the display changes: the status lines are looked at this often.
+constexpr int status_refresh_milliseconds = 250;
 
 struct TerminalGuard {
   bool saved = false;
@@ -94,6 +100,18 @@ bool relay_keys(int key_output, bool from_terminal, bool &quit) {
   return true;
 }
 
+void show_status(Panel &panel, DecoderFeedWatch &feed_watch, pid_t player) {
+  const DriveView drive = drive_view();
+  const RunningMode mode = running_mode(drive);
+  std::string decoder;
+  if (mode == RunningMode::mp3) {
+    const auto &discs = machine_config().discs;
+    const bool listed = drive.disc_index >= 0 && drive.disc_index < static_cast<int>(discs.size());
+    decoder = decoder_line(feed_watch.look(player, listed ? discs[drive.disc_index].folder : ""));
+  }
+  panel.show_status(drive_front_line(drive), decoder, key_help(mode));
+}
+
 }  // namespace
 
 int run_simulation(SimOptions &options) {
@@ -146,15 +164,17 @@ int run_simulation(SimOptions &options) {
             ? monotonic_milliseconds() + static_cast<std::int64_t>(options.run_for_seconds * 1000)
             : -1;
     bool quit = false;
+    DecoderFeedWatch feed_watch;
     while (!quit) {
+      if (panel.active()) show_status(panel, feed_watch, player);
       pollfd watched[3] = {{signals, POLLIN, 0},
                            {display_events, POLLIN, 0},
                            {key_output >= 0 ? STDIN_FILENO : -1, POLLIN, 0}};
-      int timeout = -1;
+      int timeout = panel.active() ? status_refresh_milliseconds : -1;
       if (deadline >= 0) {
         std::int64_t left = deadline - monotonic_milliseconds();
         if (left <= 0) break;
-        timeout = static_cast<int>(left);
+        if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
       }
       if (poll(watched, 3, timeout) < 0 && errno != EINTR) break;
       if (watched[0].revents & POLLIN) {
