@@ -5,7 +5,8 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
-test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
+# alsa-utils brings aplay, the PCM player of digital CD playback.
+test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang alsa-utils
                libclang-rt-dev mpg123)
 
 wanted=("${build_packages[@]}")

@@ -170,9 +170,8 @@ TEST_F(DigitalPlayback, CompletedDiscInRandomOrderPlaysOneWholeTrack) {
     drive.read_status();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  const auto runs = wait_for_runs(kept(), [](const sector_lines &r) {
-    return r.size() >= 7 && r.back().ends_with("-149");
-  });
+  const auto runs = wait_for_runs(
+      kept(), [](const sector_lines &r) { return r.size() >= 7 && r.back().ends_with("-149"); });
   ASSERT_EQ(runs.size(), 7u);
   EXPECT_TRUE(runs[6] == "1:0-149" || runs[6] == "2:0-149" || runs[6] == "3:0-149") << runs[6];
 }

@@ -8,8 +8,8 @@
 // apart.
 #include <linux/cdrom.h>
 
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

@@ -30,8 +30,8 @@ struct LoadedDisc {
   Disc::Kind kind = Disc::Kind::empty;  // empty: the tray holds no disc
   int index = -1;                       // in machine_config().discs; -1: put in by drive_insert
   int tracks = 0;
-  int track_start[max_disc_tracks + 1] = {};  // frames; [tracks] is the lead-out
-  char folder[PATH_MAX] = {};                 // data: the absolute path of the disc's tree
+  int track_start[max_disc_tracks + 1] = {};    // frames; [tracks] is the lead-out
+  char folder[PATH_MAX] = {};                   // data: the absolute path of the disc's tree
   int unreadable[max_unreadable_sectors] = {};  // audio: frames that never read
   int unreadable_count = 0;
 };

@@ -71,5 +71,5 @@ class cd {
   int tracks_played[max_tracks];
   cdrom_msf0 track[max_tracks + 2];
   unsigned char track_control[max_tracks + 2];  // each track's TOC control bits
-  digital_player digital;  // for drives that refuse to play audio
+  digital_player digital;                       // for drives that refuse to play audio
 };

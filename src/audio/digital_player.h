@@ -62,7 +62,7 @@ class digital_player {
   void report(unsigned generation, progress state);
 
   std::mutex lock_;
-  command command_;             // under lock_
+  command command_;                  // under lock_
   progress state_ = progress::idle;  // under lock_
   int sounding_ = 0;                 // under lock_
   int wake_ = -1;                    // eventfd: a new command

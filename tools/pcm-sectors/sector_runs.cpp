@@ -59,6 +59,15 @@ std::vector<std::string> sector_runs(std::string_view stream) {
   int sectors = 0;
   while (offset + sector_bytes <= stream.size()) {
     const std::string_view sector = stream.substr(offset, sector_bytes);
+    // A stamp inside the sector means the one here was cut short.
+    std::size_t cut = stamp_at(stream, offset) ? 1 : sector_bytes;
+    while (cut < sector_bytes && !stamp_at(stream, offset + cut)) ++cut;
+    if (cut < sector_bytes) {
+      flush(current, lines);
+      lines.push_back("junk " + std::to_string(cut));
+      offset += cut;
+      continue;
+    }
     run next;
     if (stamp_at(stream, offset)) {
       next.what = run::kind::track;
@@ -77,10 +86,9 @@ std::vector<std::string> sector_runs(std::string_view stream) {
       }
       next.what = run::kind::unstamped;
     }
-    const bool continues =
-        current.what == next.what &&
-        (next.what != run::kind::track ||
-         (next.track == current.track && next.first == current.last + 1));
+    const bool continues = current.what == next.what &&
+                           (next.what != run::kind::track ||
+                            (next.track == current.track && next.first == current.last + 1));
     if (continues) {
       current.last = next.last;
       ++current.count;
