@@ -22,6 +22,16 @@ bool stamp_at(std::string_view stream, std::size_t offset) {
          digits(stamp.substr(4, 6));
 }
 
+// How far past `offset` the next stamp within a sector's length begins;
+// sector_bytes when there is none.
+std::size_t next_stamp(std::string_view stream, std::size_t offset) {
+  for (std::size_t at = stream.find('T', offset + 1);
+       at != std::string_view::npos && at < offset + sector_bytes; at = stream.find('T', at + 1)) {
+    if (stamp_at(stream, at)) return at - offset;
+  }
+  return sector_bytes;
+}
+
 bool silent(std::string_view sector) { return sector.find_first_not_of('\0') == sector.npos; }
 
 struct run {
@@ -60,8 +70,7 @@ std::vector<std::string> sector_runs(std::string_view stream) {
   while (offset + sector_bytes <= stream.size()) {
     const std::string_view sector = stream.substr(offset, sector_bytes);
     // A stamp inside the sector means the one here was cut short.
-    std::size_t cut = stamp_at(stream, offset) ? 1 : sector_bytes;
-    while (cut < sector_bytes && !stamp_at(stream, offset + cut)) ++cut;
+    const std::size_t cut = stamp_at(stream, offset) ? next_stamp(stream, offset) : sector_bytes;
     if (cut < sector_bytes) {
       flush(current, lines);
       lines.push_back("junk " + std::to_string(cut));
@@ -76,8 +85,7 @@ std::vector<std::string> sector_runs(std::string_view stream) {
     } else if (silent(sector)) {
       next.what = run::kind::silence;
     } else {
-      std::size_t skip = 1;
-      while (skip < sector_bytes && !stamp_at(stream, offset + skip)) ++skip;
+      const std::size_t skip = next_stamp(stream, offset);
       if (skip < sector_bytes) {
         flush(current, lines);
         lines.push_back("junk " + std::to_string(skip));
