@@ -26,6 +26,12 @@ class DigitalAudioMode : public ::testing::Test {
     ASSERT_NE(at_, std::string::npos) << sim_->output();
   }
 
+  void TearDown() override {
+    if (sim_ == nullptr) return;
+    // The simulator's processes report sanitizer findings on its stderr.
+    EXPECT_FALSE(has_sanitizer_report(sim_->errors())) << sim_->errors();
+  }
+
   void press(const std::string &keys, const std::string &echo) {
     sim_->type(keys);
     at_ = sim_->wait_for(echo, at_);
