@@ -9,7 +9,8 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
-test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
+# alsa-utils brings aplay, the PCM player of digital CD playback.
+test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang alsa-utils
                libclang-rt-dev mpg123 lame sox twolame)
 # tests/package/run.sh: building the Debian packages, checking them, and a
 # fresh Debian root to install them in; systemd for systemd-analyze.

@@ -1,6 +1,7 @@
 // The emulated CD-ROM drive as the player reaches it: opening the device and
 // the linux/cdrom.h requests, answered the way the Linux sr driver answers
-// them (ENOMEDIUM without a disc, EIO for what the drive itself refuses). A
+// them (ENOMEDIUM without a disc, EIO for what the drive itself refuses,
+// EOPNOTSUPP for what a drive of its kind cannot do at all). A
 // blocking open closes an open tray unless CDO_AUTO_CLOSE was cleared, and
 // locks the door, as the kernel's CD-ROM layer does.
 //
@@ -125,6 +126,13 @@ Answer read_subchannel(DriveState &state, cdrom_subchnl &channel, std::int64_t n
 }
 
 bool data_only() { return machine_config().data_only_drive; }
+bool no_analog_audio() { return machine_config().no_analog_audio; }
+
+Answer read_audio(const DriveState &state, cdrom_read_audio &request) {
+  Answer result;
+  result.error = read_audio_sectors(state.disc, request, result.detail);
+  return result;
+}
 
 // The kernel's CDROMEJECT unlocks the door before it moves the tray; the
 // data-only drive keeps it locked through that and refuses with the SCSI
@@ -150,6 +158,9 @@ Answer play_msf(DriveState &state, const cdrom_msf &msf, std::int64_t now) {
   const int start = frames_of(msf.cdmsf_min0, msf.cdmsf_sec0, msf.cdmsf_frame0);
   const int end = frames_of(msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
   const std::string range = msf_text(start) + "-" + msf_text(end);
+  // The SCSI answer "invalid command operation code", as the sr driver
+  // hands it on; a data track is refused as on any drive.
+  if (no_analog_audio() && state.disc.kind == Disc::Kind::audio) return {EOPNOTSUPP, range};
   // Seconds and frames out of range are an invalid field to the drive.
   const bool valid = msf.cdmsf_sec0 < 60 && msf.cdmsf_sec1 < 60 &&
                      msf.cdmsf_frame0 < frames_per_second && msf.cdmsf_frame1 < frames_per_second;
@@ -187,6 +198,8 @@ Answer answer(DriveState &state, unsigned long request, void *argument, std::int
   switch (request) {
     case CDROMPLAYMSF:
       return play_msf(state, *static_cast<const cdrom_msf *>(argument), now);
+    case CDROMREADAUDIO:
+      return read_audio(state, *static_cast<cdrom_read_audio *>(argument));
     case CDROMREADTOCHDR:
       return read_toc_header(state, *static_cast<cdrom_tochdr *>(argument));
     case CDROMREADTOCENTRY:
@@ -224,6 +237,8 @@ std::string request_name(unsigned long request) {
       return "SET_OPTIONS";
     case CDROM_CLEAR_OPTIONS:
       return "CLEAR_OPTIONS";
+    case CDROMREADAUDIO:
+      return "READAUDIO";
     default:
       char name[32];
       std::snprintf(name, sizeof name, "REQUEST 0x%lx", request);

@@ -24,13 +24,16 @@ inline constexpr int first_track_frame = 2 * frames_per_second;  // 00:02:00
 // A TOC header numbers tracks in one byte; an audio disc with more tracks
 // than that cannot be presented and keeps only the first ones.
 inline constexpr int max_disc_tracks = 255;
+inline constexpr int max_unreadable_sectors = 16;
 
 struct LoadedDisc {
   Disc::Kind kind = Disc::Kind::empty;  // empty: the tray holds no disc
   int index = -1;                       // in machine_config().discs; -1: put in by drive_insert
   int tracks = 0;
-  int track_start[max_disc_tracks + 1] = {};  // frames; [tracks] is the lead-out
-  char folder[PATH_MAX] = {};                 // data: the absolute path of the disc's tree
+  int track_start[max_disc_tracks + 1] = {};    // frames; [tracks] is the lead-out
+  char folder[PATH_MAX] = {};                   // data: the absolute path of the disc's tree
+  int unreadable[max_unreadable_sectors] = {};  // audio: frames that never read
+  int unreadable_count = 0;
 };
 
 enum class AudioState { idle, playing, paused, completed };
@@ -97,6 +100,9 @@ int start_play(DriveState &state, int start, int end, std::int64_t now);
 int pause_play(DriveState &state, std::int64_t now);
 int resume_play(DriveState &state, std::int64_t now);
 void stop_play(DriveState &state, std::int64_t now);
+
+// CDROMREADAUDIO (drive_sectors.cpp): 0, or the errno the drive answers.
+int read_audio_sectors(const LoadedDisc &disc, cdrom_read_audio &request, std::string &detail);
 
 // The data disc behind a mount of the drive (mounts.cpp asks). On success
 // returns 0, gives the disc's folder and keeps the disc from being ejected

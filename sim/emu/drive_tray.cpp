@@ -108,6 +108,10 @@ void load_disc(DriveState &state, const Disc &disc, int index) {
       frame += std::max(disc.track_seconds[i], 0) * frames_per_second;
     }
     loaded.tracks = count;
+    for (const auto &[track, sector] : disc.unreadable_sectors) {
+      if (track < 1 || track > count || loaded.unreadable_count == max_unreadable_sectors) continue;
+      loaded.unreadable[loaded.unreadable_count++] = loaded.track_start[track - 1] + sector;
+    }
   } else if (disc.kind == Disc::Kind::data) {
     const std::filesystem::path folder = std::filesystem::absolute(disc.folder);
     folder.string().copy(loaded.folder, sizeof loaded.folder - 1);

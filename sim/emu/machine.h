@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -15,6 +16,8 @@ struct Disc {
   Kind kind = Kind::empty;
   std::vector<int> track_seconds;  // audio: the length of each track
   std::string folder;              // data: the folder that is the disc's ISO 9660 tree
+  // audio: sectors that never read, as (track, sector within the track)
+  std::vector<std::pair<int, int>> unreadable_sectors = {};
 };
 
 struct MachineConfig {
@@ -27,11 +30,16 @@ struct MachineConfig {
   std::string cdrom_mount_point;    // a path the mounts emulator makes into a link to the disc
   std::string floppy_mount_point;   // the same for the floppy
   std::string decoder = "/bin/mpg123";
+  std::string pcm_player = "/usr/bin/aplay";  // the program raw CD audio is played through
   // A drive that reads discs but neither plays audio nor reports audio
   // status (both requests fail with EOPNOTSUPP), and that refuses to eject,
   // answering a positive value, until its door is unlocked outright; qemu's
   // IDE CD-ROM drive under Linux behaves so.
   bool data_only_drive = false;
+  // A drive without analog audio output (USB, most SATA and laptop drives):
+  // it refuses to play audio tracks (EOPNOTSUPP) and reports no audio status,
+  // but reads audio sectors digitally like every drive.
+  bool no_analog_audio = false;
 };
 
 MachineConfig &machine_config();

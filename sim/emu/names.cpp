@@ -1,7 +1,7 @@
 // The fixed names of the emulated machine: the drive and the floppy keep
-// their real device names; the mount points and the decoder come from the
-// machine's configuration, since a user trying the simulator has neither
-// /cdrom nor, perhaps, /bin/mpg123.
+// their real device names; the mount points, the decoder and the PCM player
+// come from the machine's configuration, since a user trying the simulator
+// has neither /cdrom nor, perhaps, /bin/mpg123 or a sound card.
 #include "emu/machine.h"
 #include "platform/platform.h"
 
@@ -12,5 +12,6 @@ const char *floppy_device() { return "/dev/fd0"; }
 const char *cdrom_mount_point() { return sim::machine_config().cdrom_mount_point.c_str(); }
 const char *floppy_mount_point() { return sim::machine_config().floppy_mount_point.c_str(); }
 const char *decoder_program() { return sim::machine_config().decoder.c_str(); }
+const char *pcm_player_program() { return sim::machine_config().pcm_player.c_str(); }
 
 }  // namespace platform

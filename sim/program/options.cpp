@@ -18,7 +18,8 @@ namespace {
 constexpr char usage[] =
     "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--drive-log FILE]\n"
     "                   [--run-for SECONDS] [--swap-delay SECONDS] [--floppy DIR]\n"
-    "                   [--data-only-drive] [DISC ...]\n"
+    "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
+    "                   [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -40,7 +41,11 @@ constexpr char usage[] =
     "  --swap-delay SECONDS  from an eject to the next disc (default 2)\n"
     "  --floppy DIR        put a floppy holding DIR into the floppy drive\n"
     "  --data-only-drive   a drive that neither plays audio nor reports audio\n"
-    "                      status, and ejects only once its door is unlocked\n";
+    "                      status, and ejects only once its door is unlocked\n"
+    "  --no-analog-audio   a drive without analog audio output: it refuses to play\n"
+    "                      audio CDs, which are then read and played digitally\n"
+    "  --pcm-output PATH   the PCM player for digital playback (default: the\n"
+    "                      bundled pcm-sink; PCM_SINK_OUTPUT=FILE keeps the audio)\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -106,6 +111,14 @@ void add_demo_discs(MachineConfig &machine) {
   }
 }
 
+std::string default_pcm_player() {
+  const std::string here = folder_of_this_program();
+  for (const std::string &pcm_sink : {here + "/tools/pcm-sink/pcm-sink", here + "/pcm-sink"}) {
+    if (access(pcm_sink.c_str(), X_OK) == 0) return pcm_sink;
+  }
+  return "/usr/bin/aplay";
+}
+
 std::string default_decoder() {
   const std::string here = folder_of_this_program();
   for (const std::string &frame_sink :
@@ -120,6 +133,7 @@ std::string default_decoder() {
 int parse_options(int argc, char **argv, SimOptions &options) {
   MachineConfig &machine = options.machine;
   machine.decoder = default_decoder();
+  machine.pcm_player = default_pcm_player();
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     bool has_value = i + 1 < argc;
@@ -133,6 +147,10 @@ int parse_options(int argc, char **argv, SimOptions &options) {
       machine.display_log = value();
     } else if (argument == "--data-only-drive") {
       machine.data_only_drive = true;
+    } else if (argument == "--no-analog-audio") {
+      machine.no_analog_audio = true;
+    } else if (argument == "--pcm-output" && has_value) {
+      machine.pcm_player = value();
     } else if (argument == "--drive-log" && has_value) {
       machine.drive_log = value();
     } else if (argument == "--floppy" && has_value) {

@@ -35,9 +35,10 @@ int mount_floppy() {
 }
 
 // The track now playing. Nothing else polls the drive while the mode waits
-// for keys, so ask before stepping from it.
+// for keys, so ask before stepping from it; but only ask: a play that has
+// completed must not start a track of its own ahead of the key's.
 int track_now_playing() {
-  audio.read_status();
+  audio.read_position();
   return audio.current_t;
 }
 

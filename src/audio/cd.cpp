@@ -2,11 +2,13 @@
 // drive's audio status, and asks the drive to play, pause, stop and eject.
 //
 // The drive plays audio by itself, so all the class keeps is what the last
-// requests told it. An open descriptor stands for "a disc is inside": the
+// requests told it; digital playback for drives that cannot (cd_digital.cpp)
+// stands in for the drive where it runs. An open descriptor stands for "a disc is inside": the
 // drive refuses a blocking open while it is empty, and the first status
 // request that fails (the disc went out) closes the descriptor again.
 #include "audio/cd.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 
@@ -71,6 +73,8 @@ int cd::close() {
 }
 
 void cd::forget_disc() {
+  // The stream reads from this descriptor: it ends first.
+  digital.stop();
   platform::drive_close(fd);
   fd = -1;
   ok = 0;
@@ -93,6 +97,7 @@ int cd::new_cd() {
   if (cd_inside == 0) return 0;
   if (ok == 0) open();
   for (cdrom_msf0 &entry : track) entry = cdrom_msf0{};
+  for (unsigned char &control : track_control) control = 0;
   tracks_clear();
   read_info();
   read_status();
@@ -116,6 +121,7 @@ int cd::read_info() {
     entry.cdte_track = y > tracks_num ? CDROM_LEADOUT : y;
     if (platform::drive_request(fd, CDROMREADTOCENTRY, &entry) == -1) return 0;
     track[y] = entry.cdte_addr.msf;
+    track_control[y] = entry.cdte_ctrl;
   }
   return 1;
 }
@@ -126,15 +132,35 @@ int cd::read_status() {
     if (cd_inside == 1) new_cd();
     return 1;
   }
+  return query_status(true);
+}
 
+int cd::read_position() {
+  if (cd_inside == 0) return read_status();
+  return query_status(false);
+}
+
+int cd::query_status(bool handle_completion) {
   cdrom_subchnl ch{};
   ch.cdsc_format = CDROM_MSF;
   if (platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
-    if (fd != -1) forget_disc();
-    return 0;
+    // A drive that cannot report audio status at all says so with every
+    // query; that the disc is still in must be asked another way.
+    if (errno != EOPNOTSUPP || !disc_still_there()) {
+      if (fd != -1) forget_disc();
+      return 0;
+    }
+    ch.cdsc_audiostatus = CDROM_AUDIO_NO_STATUS;
+    ch.cdsc_trk = static_cast<unsigned char>(current_t);
   }
+  int audio_status = ch.cdsc_audiostatus;
   current_t = ch.cdsc_trk;
-  switch (ch.cdsc_audiostatus) {
+  if (digital.active()) {
+    int frame = 0;
+    audio_status = digital.status(frame);
+    current_t = track_of_frame(frame);
+  }
+  switch (audio_status) {
     case CDROM_AUDIO_PLAY:
       Paused = 0;
       Playing = 1;
@@ -144,6 +170,7 @@ int cd::read_status() {
       Playing = 0;
       return 1;
     case CDROM_AUDIO_COMPLETED:
+      if (!handle_completion) return 1;
       if (random_play == 1) {
         next_random();
       } else {
@@ -167,7 +194,7 @@ int cd::play(int start, int end) {
   if (ok == 0) return 0;
   if (start == 0) start = 1;
   if (start < 1 || start > tracks_num || end < 0 || end > tracks_num || cd_inside == 0) return 0;
-  stop();
+  stop_drive();
   platform::drive_request(fd, CDROMSTART, nullptr);
 
   cdrom_msf msf{};
@@ -175,7 +202,16 @@ int cd::play(int start, int end) {
   msf.cdmsf_sec0 = track[start].second;
   msf.cdmsf_frame0 = track[start].frame;
   frame_before(track[end + 1], msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
-  return platform::drive_request(fd, CDROMPLAYMSF, &msf) == -1 ? 0 : 1;
+  if (platform::drive_request(fd, CDROMPLAYMSF, &msf) == 0) {
+    digital.stop();
+    return 1;
+  }
+  // A drive without analog audio refuses the request itself; it can still
+  // read the sectors. A refused play leaves no stream behind (the MP3 mode
+  // forks right after one).
+  if (errno == EOPNOTSUPP) return play_digitally(start, end);
+  digital.stop();
+  return 0;
 }
 
 int cd::play(int track_number) { return play(track_number, track_number); }
@@ -190,19 +226,31 @@ int cd::random() { return random_play; }
 
 int cd::stop() {
   if (fd == -1 || cd_inside == 0) return 0;
-  platform::drive_request(fd, CDROMSTOP, nullptr);
+  digital.stop();
+  stop_drive();
   return 1;
 }
 
+void cd::stop_drive() { platform::drive_request(fd, CDROMSTOP, nullptr); }
+
+// Digital playback takes pause and resume itself: the drive plays nothing.
 int cd::pause() {
   if (fd == -1 || cd_inside == 0) return 0;
-  platform::drive_request(fd, CDROMPAUSE, nullptr);
+  if (digital.active()) {
+    digital.pause();
+  } else {
+    platform::drive_request(fd, CDROMPAUSE, nullptr);
+  }
   return 1;
 }
 
 int cd::resume() {
   if (fd == -1 || cd_inside == 0) return 0;
-  platform::drive_request(fd, CDROMRESUME, nullptr);
+  if (digital.active()) {
+    digital.resume();
+  } else {
+    platform::drive_request(fd, CDROMRESUME, nullptr);
+  }
   return 1;
 }
 
@@ -214,7 +262,8 @@ int cd::eject() {
   // blocking open finds out whether it is.
   if (fd == -1) query_inside();
   if (fd == -1 || cd_inside == 0) return 0;
-  platform::drive_request(fd, CDROMSTOP, nullptr);
+  digital.stop();
+  stop_drive();
   // The kernel locks the door while the device is open, and some drives go
   // on refusing the eject (with a positive answer) until it is unlocked.
   platform::drive_request(fd, CDROM_LOCKDOOR, nullptr);

@@ -1,14 +1,19 @@
 // The CD-ROM drive: table of contents, audio status, playback on the drive
-// itself (no audio data passes through the program), random order without
-// repeats, pause, stop, eject.
+// itself, random order without repeats, pause, stop, eject.
+//
+// A drive that refuses to play audio (no analog output) gets digital
+// playback instead: the disc's sectors are read and played through the PCM
+// player, and every operation and status query behaves as it does with a
+// drive that plays by itself.
 //
 // Operations return 1 when they did their work and 0 when they refused or the
-// drive request that decides them failed. The class prints nothing and
-// allocates nothing; it talks to the drive only through the platform's
-// drive_* calls (linux/cdrom.h requests).
+// drive request that decides them failed. The class talks to the drive only
+// through the platform's drive_* calls (linux/cdrom.h requests).
 #pragma once
 
 #include <linux/cdrom.h>
+
+#include "audio/digital_player.h"
 
 class cd {
  public:
@@ -36,6 +41,9 @@ class cd {
   int inside();
   int read_info();
   void tracks_clear();
+  // A status query without the completion handling: refreshes current_t,
+  // Paused and Playing, and starts nothing when the play has completed.
+  int read_position();
 
   static constexpr int max_tracks = 99;
 
@@ -47,6 +55,11 @@ class cd {
   void mark_track(int n);
   int number_of_tracks_played();
   void forget_disc();
+  int query_status(bool handle_completion);
+  void stop_drive();
+  int play_digitally(int start, int end);
+  bool disc_still_there();
+  int track_of_frame(int frame);
 
   int fd;
   int Paused;
@@ -57,4 +70,6 @@ class cd {
   int random_play;
   int tracks_played[max_tracks];
   cdrom_msf0 track[max_tracks + 2];
+  unsigned char track_control[max_tracks + 2];  // each track's TOC control bits
+  digital_player digital;                       // for drives that refuse to play audio
 };

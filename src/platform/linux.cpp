@@ -33,5 +33,6 @@ const char *cdrom_mount_point() { return "/cdrom"; }
 const char *floppy_device() { return "/dev/fd0"; }
 const char *floppy_mount_point() { return "/floppy"; }
 const char *decoder_program() { return "/bin/mpg123"; }
+const char *pcm_player_program() { return "/usr/bin/aplay"; }
 
 }  // namespace platform

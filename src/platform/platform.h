@@ -38,5 +38,8 @@ const char *cdrom_mount_point();   // "/cdrom"
 const char *floppy_device();       // "/dev/fd0"
 const char *floppy_mount_point();  // "/floppy"
 const char *decoder_program();     // "/bin/mpg123"
+// Plays raw CD audio from its standard input on ALSA's default device, for
+// drives that cannot play audio CDs themselves.
+const char *pcm_player_program();  // "/usr/bin/aplay"
 
 }  // namespace platform

@@ -1,0 +1,87 @@
+// The emulated drive's audio sectors, as CDROMREADAUDIO hands them out.
+//
+// Every sector has content a test or a person can recognise: its first ten
+// bytes are "T<track, 2 digits>S<sector within the track, 6 digits>" in
+// ASCII, the rest is a sine tone of the track's own pitch (raw CD audio:
+// 16-bit little-endian stereo at 44 100 Hz, 588 sample frames a sector), so
+// a kept stream tells which sectors were played and the ear tells the tracks
+// apart.
+#include <linux/cdrom.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+
+#include "emu/drive_state.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int sample_frames_per_sector = CD_FRAMESIZE_RAW / 4;
+constexpr double sample_rate = 44100;
+constexpr double amplitude = 8000;
+
+// Semitones up from 220 Hz, two octaves round.
+double pitch_of(int track) { return 220.0 * std::exp2(((track - 1) % 24) / 12.0); }
+
+void fill_sector(const LoadedDisc &disc, int frame, std::uint8_t *sector) {
+  const int track = track_at(disc, frame);
+  const int within = frame - disc.track_start[track - 1];
+  const double step = 2 * std::numbers::pi * pitch_of(track) / sample_rate;
+  for (int k = 0; k < sample_frames_per_sector; ++k) {
+    const double n = static_cast<double>(within) * sample_frames_per_sector + k;
+    const auto value = static_cast<std::int16_t>(std::lround(amplitude * std::sin(step * n)));
+    const auto bits = static_cast<std::uint16_t>(value);
+    for (int channel = 0; channel < 2; ++channel) {
+      sector[4 * k + 2 * channel] = static_cast<std::uint8_t>(bits & 0xFF);
+      sector[4 * k + 2 * channel + 1] = static_cast<std::uint8_t>(bits >> 8);
+    }
+  }
+  char stamp[16];
+  std::snprintf(stamp, sizeof stamp, "T%02dS%06d", track % 100, within % 1000000);
+  std::memcpy(sector, stamp, 10);
+}
+
+bool unreadable(const LoadedDisc &disc, int frame) {
+  for (int i = 0; i < disc.unreadable_count; ++i) {
+    if (disc.unreadable[i] == frame) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int read_audio_sectors(const LoadedDisc &disc, cdrom_read_audio &request, std::string &detail) {
+  int first = 0;
+  if (request.addr_format == CDROM_LBA) {
+    first = request.addr.lba + first_track_frame;
+  } else if (request.addr_format == CDROM_MSF) {
+    const cdrom_msf0 &msf = request.addr.msf;
+    first = (msf.minute * 60 + msf.second) * frames_per_second + msf.frame;
+  } else {
+    return EINVAL;
+  }
+  detail = msf_text(first) + " x" + std::to_string(request.nframes);
+  // The kernel takes at most a second's worth in one request.
+  if (request.nframes < 1 || request.nframes > CD_FRAMES) return EINVAL;
+  if (request.buf == nullptr) return EFAULT;
+  if (disc.tracks == 0 || first < first_track_frame ||
+      first + request.nframes > disc.track_start[disc.tracks]) {
+    return EIO;
+  }
+  // A data track holds no audio sectors: the drive reports an illegal mode.
+  if (disc.kind != Disc::Kind::audio) return EIO;
+  for (int i = 0; i < request.nframes; ++i) {
+    if (unreadable(disc, first + i)) return EIO;
+  }
+  for (int i = 0; i < request.nframes; ++i) {
+    fill_sector(disc, first + i, request.buf + i * CD_FRAMESIZE_RAW);
+  }
+  return 0;
+}
+
+}  // namespace sim

@@ -1,0 +1,155 @@
+// The audio-CD mode on a drive without analog audio, at the keys of
+// discbox-sim: the music is read from the disc and played through the PCM
+// player (pcm-sink keeps it), and every key acts as on a drive that plays
+// itself. Tracks of 3 seconds hold 225 sectors each.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/kept_audio.h"
+#include "support/processes.h"
+#include "support/sim_process.h"
+
+namespace {
+
+class DigitalAudioMode : public ::testing::Test {
+ protected:
+  void start(const std::string &disc, std::vector<std::string> environment = {},
+             std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments{"--no-analog-audio", "--drive-log", folder_.file("drive")};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    arguments.push_back(disc);
+    environment.push_back("PCM_SINK_OUTPUT=" + kept());
+    environment.push_back("PCM_SINK_PID_FILE=" + folder_.file("sinks"));
+    sim_ = std::make_unique<SimProcess>(arguments, environment);
+    at_ = sim_->wait_for("init1\n");
+    ASSERT_NE(at_, std::string::npos) << sim_->output();
+  }
+
+  void TearDown() override {
+    if (sim_ == nullptr) return;
+    // The simulator's processes report sanitizer findings on its stderr.
+    EXPECT_FALSE(has_sanitizer_report(sim_->errors())) << sim_->errors();
+  }
+
+  void press(const std::string &keys, const std::string &echo) {
+    sim_->type(keys);
+    at_ = sim_->wait_for(echo, at_);
+    ASSERT_NE(at_, std::string::npos) << sim_->output();
+  }
+
+  size_t requests_starting(const std::string &prefix) {
+    const auto lines = read_lines(folder_.file("drive"));
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string &line) { return line.starts_with(prefix); });
+  }
+
+  std::string kept() const { return folder_.file("kept.pcm"); }
+
+  TemporaryFolder folder_;
+  std::unique_ptr<SimProcess> sim_;
+  size_t at_ = 0;
+};
+
+bool last_reaches(const sector_lines &runs, const std::string &track, int sector) {
+  if (runs.empty() || !runs.back().starts_with(track + ":0-")) return false;
+  return std::stoi(runs.back().substr(runs.back().find('-') + 1)) >= sector;
+}
+
+// The index of the first run from `from` on that starts at sector 0 of
+// `track` and has reached `sector`, or -1. The stream goes on while a test
+// looks, so later runs may follow it.
+int run_of(const sector_lines &runs, size_t from, int track, int sector) {
+  const std::string prefix = std::to_string(track) + ":0-";
+  for (size_t i = from; i < runs.size(); ++i) {
+    if (runs[i].starts_with(prefix) && std::stoi(runs[i].substr(prefix.size())) >= sector) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// Tracks of 10 seconds (750 sectors), played at twice real time: a key
+// typed while a track sounds is handled long before the track ends.
+TEST_F(DigitalAudioMode, KeysPlayTheDiscSectorExact) {
+  start("audio:10,10,10", {"PCM_SINK_SPEED=2"});
+  EXPECT_NE(sim_->output().find("audio modus..\n"), std::string::npos);
+  size_t seen = 1;  // after the detection's test play
+  sector_lines runs;
+  // Waits for a run of `track` from sector 0 after the runs seen so far.
+  auto expect_run = [&](int track, int sector) {
+    runs = wait_for_runs(
+        kept(), [&](const sector_lines &r) { return run_of(r, seen, track, sector) >= 0; });
+    const int at = run_of(runs, seen, track, sector);
+    EXPECT_GE(at, 0) << "track " << track << ": " << ::testing::PrintToString(runs);
+    if (at >= 0) seen = static_cast<size_t>(at) + 1;
+    return at;
+  };
+  expect_run(1, 20);
+  press("E", " next\n ");
+  expect_run(2, 20);
+  press("e", " next\n ");
+  expect_run(3, 20);
+  press("A", " previous\n ");
+  const int before_pause = expect_run(2, 20);
+
+  // Pause and resume: the run of track 2 goes on without a gap.
+  sim_->type("B");
+  sim_->type("B");
+  runs = wait_for_runs(kept(),
+                       [&](const sector_lines &r) { return run_of(r, seen - 1, 2, 300) >= 0; });
+  EXPECT_EQ(run_of(runs, seen - 1, 2, 300), before_pause) << ::testing::PrintToString(runs);
+
+  // Stop ends the player; play starts from track 1 with a new one.
+  sim_->type("M");
+  sim_->type("N");
+  expect_run(1, 20);
+  press("X", " eject cd-a\n ");
+  ASSERT_NE(sim_->wait_for("and eject 1\n", at_), std::string::npos) << sim_->output();
+  const auto sinks = pids_in(folder_.file("sinks"));
+  EXPECT_GE(sinks.size(), 2u);
+  for (pid_t sink : sinks) EXPECT_FALSE(process_running(sink)) << "eject ended every player";
+  EXPECT_EQ(requests_starting("PLAYMSF 00:02:00-00:11:74 EOPNOTSUPP"), 1u) << "the test play";
+}
+
+// Once the whole disc has played, previous and next only refresh the track
+// number: neither starts a random track of its own.
+TEST_F(DigitalAudioMode, KeysOnADiscThatHasEndedStartNothingOfTheirOwn) {
+  start("audio:1,1", {"PCM_SINK_PACE=0"});
+  const auto runs =
+      wait_for_runs(kept(), [](const sector_lines &r) { return last_reaches(r, "2", 74); });
+  ASSERT_TRUE(last_reaches(runs, "2", 74)) << ::testing::PrintToString(runs);
+  const size_t plays = requests_starting("PLAYMSF");
+  press("E", " next\n ");
+  EXPECT_EQ(requests_starting("PLAYMSF"), plays) << "next from the last track plays nothing";
+  press("D", " previous\n ");
+  EXPECT_EQ(requests_starting("PLAYMSF"), plays + 1);
+  EXPECT_EQ(requests_starting("PLAYMSF 00:02:00-00:03:74"), 2u) << "the mode's own, and D's";
+}
+
+TEST_F(DigitalAudioMode, MissingPlayerIsReportedAndTheKeysStillWork) {
+  start("audio:3,3", {}, {"--pcm-output", folder_.file("no-such-player")});
+  ASSERT_NE(sim_->wait_for("pcm player died unexpected\n", at_), std::string::npos)
+      << sim_->output();
+  press("B", "");
+  press("X", " eject cd-a\n ");
+  ASSERT_NE(sim_->wait_for("and eject 1\n", at_), std::string::npos) << sim_->output();
+}
+
+TEST_F(DigitalAudioMode, PlayerThatDiesIsStartedAgainOnASectorBoundary) {
+  start("audio:3,3", {"PCM_SINK_EXIT_AFTER=40000", "PCM_SINK_SPEED=4"});
+  ASSERT_NE(sim_->wait_for("pcm player died unexpected\n", at_), std::string::npos)
+      << sim_->output();
+  const auto runs = wait_for_runs(kept(), [&](const sector_lines &r) {
+    return pids_in(folder_.file("sinks")).size() >= 3 && !r.empty();
+  });
+  EXPECT_GE(pids_in(folder_.file("sinks")).size(), 3u);
+  // Each player takes 40000 bytes, 17 whole sectors and a part: the kept
+  // stream shows the cut and then whole sectors again.
+  EXPECT_NE(std::find(runs.begin(), runs.end(), "junk " + std::to_string(40000 - 17 * 2352)),
+            runs.end())
+      << ::testing::PrintToString(runs);
+  press("X", " eject cd-a\n ");
+}
+
+}  // namespace
