@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "ctl/console_text.h"
+
 namespace sim {
 
 namespace {
@@ -22,13 +24,23 @@ void write_all(const std::string &text) {
   }
 }
 
-// Display RAM may hold any byte; the terminal shows the printable ones.
-std::string printable(const std::string &line) {
-  std::string shown = line;
-  for (char &c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+// Display RAM may hold any byte, a disc's names among them: control bytes
+// are shown as escapes, never sent to the terminal. A line that grows past
+// the panel's frame is cut at the terminal's edge (never inside a UTF-8
+// sequence), so that it cannot wrap into the line below; the frame's right
+// edge is drawn only where the line leaves room for it.
+std::string drawn_line(const std::string &line, int row, unsigned int width) {
+  std::string shown = console_escape(line);
+  const std::size_t room = width > 2 ? width - 2 : 0;
+  if (shown.size() > room) {
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
+    shown.resize(cut);
   }
-  return shown;
+  const std::string at = "\033[" + std::to_string(row) + ";";
+  std::string text = at + "2H" + shown + "\033[K";
+  if (shown.size() <= display_columns) text += at + std::to_string(display_columns + 2) + "H|";
+  return text;
 }
 
 }  // namespace
@@ -40,6 +52,7 @@ Panel::Panel() {
     return;
   }
   active_ = true;
+  width_ = size.ws_col;
   std::string frame = "+" + std::string(display_columns, '-') + "+";
   // Clear the screen, draw the frame, keep the rows below it as the
   // scrolling region for the console lines, and put the cursor there.
@@ -57,7 +70,7 @@ Panel::~Panel() {
 
 void Panel::draw(const DisplayView &view) {
   if (!active_) return;
-  write_all("\0337\033[2;2H" + printable(view.line1) + "\033[3;2H" + printable(view.line2) +
+  write_all("\0337" + drawn_line(view.line1, 2, width_) + drawn_line(view.line2, 3, width_) +
             "\0338");
 }
 

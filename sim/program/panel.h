@@ -19,6 +19,7 @@ class Panel {
 
  private:
   bool active_ = false;
+  unsigned int width_ = 0;  // the terminal's columns
 };
 
 }  // namespace sim
