@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # the machine lacks. Safe to run again: it installs only what is missing.
-# Usage: scripts/install-deps.sh [build|test]
+# Usage: scripts/install-deps.sh [build|test] [PACKAGE...]
+#   build   what scripts/run-sim.sh needs (the default)
+#   test    that, plus what scripts/test.sh needs
+#   PACKAGE further packages (the emulated-PC harness names its own)
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang
-               libclang-rt-dev mpg123)
+               libclang-rt-dev mpg123 lame sox twolame)
 
-wanted=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then wanted+=("${test_packages[@]}"); fi
+group=${1:-build}
+[ $# -gt 0 ] && shift
+case $group in
+  build) wanted=("${build_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [build|test] [PACKAGE...]" >&2; exit 2 ;;
+esac
+wanted+=("$@")
 
 missing=()
 for package in "${wanted[@]}"; do
@@ -19,8 +28,22 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps: missing packages: ${missing[*]}; run as root, or install sudo" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
 echo "installing: ${missing[*]}"
-"${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
-  --no-install-recommends "${missing[@]}"
+# apt and dpkg report progress even when asked to be quiet: keep it all in a
+# log that is shown only when the installation fails.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { "${as_root[@]}" apt-get update -qq &&
+       DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
+         --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "install-deps: apt-get could not install: ${missing[*]}" >&2
+  exit 1
+fi

@@ -1,30 +1,71 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs the whole
 # suite three times (plain, ASan+UBSan, TSan), then the tests that boot a
-# real kernel in an emulated PC.
-set -euo pipefail
+# real kernel in an emulated PC. It ends with a summary of every stage and
+# a last line "N passed, N failed" over the tests of the whole run, and
+# exits non-zero when any stage failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh test
+scripts/install-deps.sh test || exit 1
 
 jobs=$(nproc)
-status=0
+summary=()
+total_passed=0
+total_failed=0
+
+# Records a stage: its name, its test counts and whether it succeeded.
+# A stage that failed without a failing test (a build that broke, a
+# harness that could not start) counts as one failed test.
+record() {
+  local stage=$1 passed=$2 failed=$3 ok=$4
+  if [ "$ok" != yes ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  local verdict=ok
+  [ "$ok" = yes ] || verdict=FAILED
+  summary+=("$(printf '%-14s %-6s %d passed, %d failed' "$stage" "$verdict" "$passed" "$failed")")
+}
+
+# ctest's closing line: "100% tests passed, 0 tests failed out of 94".
+ctest_counts() {
+  sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\)$/\1 \2/p' "$1" |
+    tail -1
+}
+
 for variant in plain address thread; do
   sanitize=$variant
   [ "$variant" = plain ] && sanitize=""
   dir=build/test-$variant
+  log=$dir/ctest.log
   echo "=== $variant: build"
-  cmake -S . -B "$dir" -G Ninja -DDISCBOX_WERROR=ON -DDISCBOX_SANITIZE="$sanitize" \
-    -DDISCBOX_BUILD_BENCH=$([ "$variant" = plain ] && echo ON || echo OFF) >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  if ! { cmake -S . -B "$dir" -G Ninja -DDISCBOX_WERROR=ON -DDISCBOX_SANITIZE="$sanitize" \
+           -DDISCBOX_BUILD_BENCH=$([ "$variant" = plain ] && echo ON || echo OFF) >/dev/null &&
+         cmake --build "$dir" -j "$jobs"; }; then
+    record "$variant" 0 0 no
+    continue
+  fi
   echo "=== $variant: tests"
+  ok=yes
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
      TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-     ctest --output-on-failure -j "$jobs") || status=1
+     ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log" || ok=no
+  read -r failed all <<<"$(ctest_counts "$log")"
+  record "$variant" $((${all:-0} - ${failed:-0})) "${failed:-0}" "$ok"
 done
 
 if [ -x tests/vm/run.sh ]; then
   echo "=== emulated PC"
-  tests/vm/run.sh || status=1
+  log=build/vm-run.log
+  mkdir -p build
+  ok=yes
+  tests/vm/run.sh 2>&1 | tee "$log" || ok=no
+  read -r passed failed <<<"$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log" | tail -1)"
+  record "emulated PC" "${passed:-0}" "${failed:-0}" "$ok"
 fi
-exit $status
+
+echo
+echo "=== summary"
+printf '%s\n' "${summary[@]}"
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]

@@ -33,7 +33,7 @@ class AudioMode : public ::testing::Test {
 
   // Waits until the drive log holds `count` lines that start with `request`.
   bool drive_received(const std::string &request, int count = 1) {
-    for (int tries = 0; tries < 200; ++tries) {
+    for (int tries = 0; tries < 600; ++tries) {
       auto lines = read_lines(folder_.file("drive"));
       if (std::count_if(lines.begin(), lines.end(), [&](const std::string &line) {
             return line.rfind(request, 0) == 0;

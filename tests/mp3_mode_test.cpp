@@ -20,6 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr size_t frame_bytes = 417;  // 128 kbit/s, as the disc generator writes by default
+// The most that can be between the writer and the decoder: a pipe of 64 KiB,
+// the writer's stream buffer and two frames.
+constexpr size_t in_flight_bytes = 64 * 1024 + 8 * 1024 + 2 * frame_bytes;
 
 // Where the received stream does not go on with the next frame of the same
 // title: each jump as the frame before it and the frame after it.
@@ -65,7 +68,7 @@ class Mp3ModeTest : public ::testing::Test {
   // a mode before its decoder has said who it is.
   bool wait_until_decoders(size_t count) {
     for (int tries = 0; decoders().size() < count; ++tries) {
-      if (tries == 2000) return false;
+      if (tries == 6000) return false;
       std::this_thread::sleep_for(10ms);
     }
     return true;
@@ -94,9 +97,13 @@ TEST_F(Mp3ModeTest, StartsOnlyAfterStopThenStartAndFollowsTheKeys) {
 
   sim->type("b");
   at = sim->wait_for(" pause\n ", at);
-  const size_t paused = wait_until_quiet(received_path(), 300ms);
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(received_bytes(), paused) << "frames reached the decoder during a pause";
+  // What was on its way when the key was seen still arrives, at most the
+  // pipe, the writer's stream buffer and the frame in hand; a pipeline that
+  // went on playing would deliver far more at four times real time.
+  const size_t paused = received_bytes();
+  std::this_thread::sleep_for(2s);
+  EXPECT_LE(received_bytes() - paused, in_flight_bytes)
+      << "frames reached the decoder during a pause";
   sim->type("b");
   ASSERT_TRUE(more_frames(20));
 

@@ -7,24 +7,29 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <semaphore.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "ctl/ctl.h"
 #include "mp3/selection.h"
 #include "support/frame_stamps.h"
 #include "support/mp3_disc_fixture.h"
+#include "support/stdout_tap.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 class PipelineTest : public Mp3DiscFixture {
  protected:
+  static constexpr int pipe_bytes = 4096;  // room for nine frames
+  static constexpr int frame_bytes = 417;  // 128 kbit/s, as the disc generator writes by default
+  static constexpr auto patience = 30s;
+
   void SetUp() override {
     Mp3DiscFixture::SetUp();
     for (int slot = 0; slot < ring_slots; ++slot) {
@@ -37,6 +42,7 @@ class PipelineTest : public Mp3DiscFixture {
     for (sem_t &semaphore : semaphores_) sem_init(&semaphore, 0, 0);
     ASSERT_EQ(pipe2(pipe_, O_CLOEXEC), 0);
     fcntl(pipe_[0], F_SETFL, O_NONBLOCK);
+    ASSERT_EQ(fcntl(pipe_[1], F_SETPIPE_SZ, pipe_bytes), pipe_bytes);
     write_f = fdopen(pipe_[1], "w");
     setvbuf(write_f, nullptr, _IONBF, 0);  // every frame reaches the pipe as written
     read_buffer = 0;
@@ -87,30 +93,67 @@ class PipelineTest : public Mp3DiscFixture {
   }
   void post(sem_t *semaphore) { sem_post(semaphore); }
 
-  // The first `count` frames the pipe delivered, waiting for them until
-  // nothing came for `quiet`.
-  std::vector<frame_id> take(size_t count, std::chrono::milliseconds quiet = 2s) {
-    for (;;) {
-      char bytes[4096];
-      const ssize_t got = read(pipe_[0], bytes, sizeof bytes);
-      if (got > 0) {
-        received_.append(bytes, static_cast<size_t>(got));
-        continue;
-      }
-      if (received_frames(received_).size() >= count) break;
+  // Reads what the pipe holds now, without waiting.
+  void drain() {
+    char bytes[4096];
+    for (ssize_t got; (got = read(pipe_[0], bytes, sizeof bytes)) > 0;) {
+      received_.append(bytes, static_cast<size_t>(got));
+    }
+  }
+
+  // The first `count` frames the pipe delivered, waiting for them as long as
+  // a loaded machine may need.
+  std::vector<frame_id> take(size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (received_frames(received_).size() < count &&
+           std::chrono::steady_clock::now() < deadline) {
       pollfd readable{pipe_[0], POLLIN, 0};
-      if (poll(&readable, 1, static_cast<int>(quiet.count())) <= 0) break;
+      poll(&readable, 1, 100);
+      drain();
     }
     std::vector<frame_id> frames = received_frames(received_);
     if (frames.size() > count) frames.resize(count);
     return frames;
   }
 
-  // Waits until the threads have stopped moving: the writer has nothing in
-  // hand and the pipe has been emptied.
-  void settle() {
-    std::this_thread::sleep_for(100ms);
-    take(SIZE_MAX, 200ms);
+  // True when no byte arrives within `time`: for what must not happen.
+  bool nothing_arrives_within(std::chrono::milliseconds time) {
+    pollfd readable{pipe_[0], POLLIN, 0};
+    return poll(&readable, 1, static_cast<int>(time.count())) == 0;
+  }
+
+  int bytes_in_pipe() const {
+    int bytes = 0;
+    ioctl(pipe_[0], FIONREAD, &bytes);
+    return bytes;
+  }
+
+  // Waits, reading nothing, until the writer is inside a write that cannot
+  // finish: the one-page pipe has no room for another frame. Until the test
+  // reads again the reader waits for the writer and nothing moves, so a key
+  // set now is seen by the writer right after that write.
+  bool writer_blocked() {
+    return eventually(
+        [&] { return buffer_stat == 4 && bytes_in_pipe() > pipe_bytes - frame_bytes; });
+  }
+
+  // Reads the pipe until `settled` holds, then what is left in it.
+  bool drain_until(const std::function<bool()> &settled) {
+    const bool reached = eventually([&] {
+      drain();
+      return settled();
+    });
+    drain();
+    return reached;
+  }
+
+  static bool eventually(const std::function<bool()> &condition) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
   }
 
   static std::vector<frame_id> joined(std::initializer_list<std::vector<frame_id>> runs) {
@@ -129,7 +172,7 @@ class PipelineTest : public Mp3DiscFixture {
 TEST_F(PipelineTest, StreamsTitleAfterTitleFromTheFirstFrameAndRepeatsTheLastOfTheAlbum) {
   load_album(2, 12);
   start();
-  EXPECT_TRUE(take(1, 300ms).empty()) << "frames flowed before the pipeline was started";
+  EXPECT_TRUE(nothing_arrives_within(300ms)) << "frames flowed before the pipeline was started";
   post(readS);
   EXPECT_EQ(take(12 + 12 + 12),
             joined({frame_run(1, 0, 11), frame_run(2, 0, 11), frame_run(2, 0, 11)}));
@@ -139,9 +182,9 @@ TEST_F(PipelineTest, HoldsOneFrameBackAcrossAStopAndAChangeOfTitle) {
   load_album(2, 200);
   start();
   post(readS);
-  take(10);
+  ASSERT_TRUE(writer_blocked());
   player_status = status_stopped;
-  settle();
+  ASSERT_TRUE(drain_until([] { return buffer_stat == 0; }));
   const std::vector<frame_id> before = received_frames(received_);
   ASSERT_FALSE(before.empty());
   ASSERT_EQ(before, frame_run(1, 0, before.back().index));
@@ -159,18 +202,20 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
   load_album(2, 200);
   start();
   post(readS);
-  take(10);
+  ASSERT_TRUE(writer_blocked());
   player_status = status_paused;
-  settle();
+  // The write in hand ends, the reader prepares one more frame, and the
+  // writer holds it.
+  ASSERT_TRUE(drain_until([] { return buffer_stat == 1; }))
+      << "the writer should hold a frame while paused";
   const std::vector<frame_id> before = received_frames(received_);
-  ASSERT_EQ(buffer_stat, 1) << "the writer should hold a frame while paused";
 
-  CaptureStdout();
-  select(2);
-  post(readS);
-  std::this_thread::sleep_for(100ms);
-  const std::string console = GetCapturedStdout();
-  EXPECT_NE(console.find("PROBLEM\n"), std::string::npos) << console;
+  {
+    StdoutTap console;
+    select(2);
+    post(readS);
+    EXPECT_TRUE(console.wait_for("PROBLEM\n")) << console.text();
+  }
   EXPECT_EQ(buffer_stat, 1);
 
   player_status = status_playing;
@@ -182,14 +227,10 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
 
 TEST_F(PipelineTest, StopsWhileTheWriterIsBlockedInAWriteNobodyDrains) {
   load_album(1, 400);
-  fcntl(pipe_[1], F_SETPIPE_SZ, 4096);
   start();
   post(readS);
-  std::this_thread::sleep_for(200ms);  // the pipe fills; the writer blocks
-  EXPECT_EQ(buffer_stat, 4) << "the writer should be in a write";
-  const auto begin = std::chrono::steady_clock::now();
-  stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
+  ASSERT_TRUE(writer_blocked());
+  stop();  // a writer left in its write would hang the test here
 }
 
 // The last title of an album repeats; one that hands no frame over must not
@@ -207,7 +248,7 @@ TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
   scan();
   select(1);
   set_reopen_delay(std::chrono::hours(1));
-  CaptureStdout();
+  testing::internal::CaptureStdout();
   start();
   post(readS);
   // The reader has asked for the next title once it moved cur_title on.
@@ -220,7 +261,7 @@ TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
   }
   stop();
   set_reopen_delay(std::chrono::seconds(1));
-  const std::string console = GetCapturedStdout();
+  const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(cur_title, 2u);
   EXPECT_EQ(lines_starting(console, "Open ").size(), 1u) << console;
   EXPECT_EQ(lines_starting(console, "titl groesser").size(), 1u);

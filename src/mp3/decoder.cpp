@@ -1,20 +1,31 @@
-// Starting and ending the decoder process. The decoder is forked from a
-// process that already runs the pipeline threads, so the child uses only
-// calls that are safe there (no stdio, no allocation) until it executes the
-// decoder; whichever way the MP3 mode ends, the decoder ends with it.
+// Starting, watching, replacing and ending the decoder process. A watch
+// thread waits for the decoder to end; unless the mode is ending it, it
+// reports how it ended, starts a new one on a new frame pipe (at most once a
+// second) and hands that pipe to the writer. The decoder is forked from a
+// process that runs other threads, so the child uses only calls that are
+// safe there (no stdio, no allocation) until it executes the decoder;
+// whichever way the MP3 mode ends, the decoder ends with it.
 #include "mp3/decoder.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "ctl/ctl.h"
+#include "ctl/texts.h"
 #include "platform/platform.h"
 
 pid_t mpg_pid_p = 0;
@@ -26,72 +37,177 @@ constexpr char text_exec_failed[] = "mpg123 died unexpected\n";
 constexpr char text_fork_failed[] =
     "There is a BIG problem while starting the player :-(\n in my mind it MUST be YOUR fault "
     "!!! ;-)\n";
+constexpr char text_exited[] = "mpg123 ended with exit status %i\n";
+constexpr char text_killed[] = "mpg123 ended by signal %i\n";
 constexpr char argument_standard_input[] = "-";
 constexpr char argument_buffer[] = "-b";
 
 constexpr unsigned int seconds_between_attempts = 1;
-constexpr int grace_steps = 100;  // SIGTERM to SIGKILL: 100 steps of 10 ms
-constexpr useconds_t grace_step_microseconds = 10000;
+constexpr auto time_between_starts = std::chrono::seconds(1);
+constexpr auto grace_before_kill = std::chrono::seconds(1);
 
-std::mutex decoder_lock;  // around mpg_pid_p once the pipeline threads run
+using steady = std::chrono::steady_clock;
 
-void write_text(const char *text, size_t length) {
-  while (length > 0) {
-    const ssize_t written = write(STDOUT_FILENO, text, length);
-    if (written <= 0) return;
-    text += written;
-    length -= static_cast<size_t>(written);
-  }
-}
+// Everything below is guarded by decoder_lock once the watch runs.
+std::mutex decoder_lock;
+std::condition_variable decoder_changed;
+bool ending = false;           // the decoder is being ended: start no other
+bool writer_released = false;  // the writer no longer waits for a decoder
+int new_write_end = -1;        // the pipe of a replacement, not yet taken
+steady::time_point last_start;
+pthread_t watch_thread;
+bool watch_running = false;
 
-// Prints the attempt line without stdio: the "%i" of the text becomes the
-// attempt number.
+// The attempt count goes on across decoders, and it is the child that
+// counts: one word in a mapping shared with every child.
+std::atomic<unsigned int> *attempts = nullptr;
+
+// The attempt line, formatted without stdio and written in one piece, so
+// that no line of the mode's own lands inside it.
 void print_attempt(unsigned int attempt) {
   const char *field = std::strstr(text_attempt, "%i");
+  const size_t before = static_cast<size_t>(field - text_attempt);
+  char line[sizeof text_attempt + 12];
+  std::memcpy(line, text_attempt, before);
   char digits[12];
   size_t count = 0;
   do {
     digits[sizeof digits - 1 - count++] = static_cast<char>('0' + attempt % 10);
     attempt /= 10;
   } while (attempt != 0);
-  write_text(text_attempt, static_cast<size_t>(field - text_attempt));
-  write_text(digits + sizeof digits - count, count);
-  write_text(field + 2, std::strlen(field + 2));
+  std::memcpy(line + before, digits + sizeof digits - count, count);
+  const size_t after = std::strlen(field + 2);
+  std::memcpy(line + before + count, field + 2, after);
+  const ssize_t written = write(STDOUT_FILENO, line, before + count + after);
+  static_cast<void>(written);
 }
 
-[[noreturn]] void become_decoder() {
-  dup2(pipe_data[0], STDIN_FILENO);
-  close(pipe_data[0]);
+[[noreturn]] void become_decoder(int input) {
+  dup2(input, STDIN_FILENO);
+  close(input);
   // The mode ignores SIGPIPE for its writer; the decoder gets the default.
   signal(SIGPIPE, SIG_DFL);
   const char *program = platform::decoder_program();
-  for (unsigned int player_start = 1;; ++player_start) {
-    print_attempt(player_start);
+  for (;;) {
+    print_attempt(attempts->fetch_add(1) + 1);
     execl(program, program, argument_standard_input, argument_buffer, decoder_buffer_kilobytes,
           static_cast<char *>(nullptr));
-    write_text(text_exec_failed, sizeof text_exec_failed - 1);
+    const ssize_t written = write(STDOUT_FILENO, text_exec_failed, sizeof text_exec_failed - 1);
+    static_cast<void>(written);
     sleep(seconds_between_attempts);
   }
 }
 
-bool reaped(pid_t decoder) { return waitpid(decoder, nullptr, WNOHANG) == decoder; }
+// Forks a decoder reading `input`, which the mode then closes; ends the mode
+// process when no process can be made. Call with decoder_lock held.
+void fork_decoder(int input) {
+  std::fflush(stdout);  // the child must not print ahead of lines still buffered here
+  const pid_t child = fork();
+  if (child == 0) become_decoder(input);
+  close(input);
+  mpg_pid_p = child;
+  if (child < 0) {
+    std::fputs(text_fork_failed, stdout);
+    std::fflush(stdout);
+    _exit(-1);  // not exit(): its handlers would wait for this very lock
+  }
+  mpg_pid = child;
+  last_start = steady::now();
+}
+
+void report_end(int status) {
+  if (WIFSIGNALED(status)) {
+    std::printf(text_killed, WTERMSIG(status));
+  } else {
+    std::printf(text_exited, WEXITSTATUS(status));
+  }
+}
+
+// Starts a decoder on a new pipe and leaves the pipe's write end for the
+// writer. Call with decoder_lock held.
+void replace_decoder() {
+  int ends[2];
+  if (!make_frame_pipe(ends)) {
+    std::fputs(text_unable_to_create_pipe, stdout);
+    std::fflush(stdout);
+    _exit(1);
+  }
+  fork_decoder(ends[0]);
+  if (new_write_end >= 0) close(new_write_end);  // a replacement the writer never took
+  new_write_end = ends[1];
+  decoder_changed.notify_all();
+}
+
+// The watch: waits for the decoder to end without reaping it, so that its
+// pid stays valid for kill() until it is reaped here under the lock.
+void *watch_decoder(void *) {
+  std::unique_lock<std::mutex> hold(decoder_lock);
+  while (mpg_pid_p > 0) {
+    const pid_t decoder = mpg_pid_p;
+    hold.unlock();
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(decoder), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
+    }
+    hold.lock();
+    int status = 0;
+    while (waitpid(decoder, &status, 0) < 0 && errno == EINTR) {
+    }
+    mpg_pid_p = 0;
+    decoder_changed.notify_all();
+    if (ending) break;
+    report_end(status);
+    // A decoder that ends at once is started again no sooner than a second
+    // after the one before it.
+    if (decoder_changed.wait_until(hold, last_start + time_between_starts, [] { return ending; })) {
+      break;
+    }
+    replace_decoder();
+  }
+  return nullptr;
+}
 
 void end_decoder_at_exit() { end_decoder(); }
 
 }  // namespace
 
+bool make_frame_pipe(int ends[2]) {
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  // The decoder's pace is the only pacing of the pipeline, so whatever the
+  // pipe holds is still heard after a pause, a stop or a change of title.
+  // One page is what the pipe held on the machine this design comes from: a
+  // quarter of a second at 128 kbit/s, where today's default would be four
+  // seconds.
+  fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
+  return true;
+}
+
 void init_mpg_thread(void *) {
-  std::fflush(stdout);  // the child must not print ahead of lines still buffered here
-  const pid_t child = fork();
-  if (child == 0) become_decoder();
-  const std::lock_guard<std::mutex> hold(decoder_lock);
-  mpg_pid_p = child;
-  if (child < 0) {
-    std::fputs(text_fork_failed, stdout);
-    std::exit(-1);
+  if (attempts == nullptr) {
+    void *shared =
+        mmap(nullptr, sizeof *attempts, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) {
+      std::fputs(text_fork_failed, stdout);
+      std::exit(-1);
+    }
+    attempts = new (shared) std::atomic<unsigned int>(0);
   }
-  mpg_pid = child;
+  const std::lock_guard<std::mutex> hold(decoder_lock);
+  ending = false;
+  writer_released = false;
+  fork_decoder(pipe_data[0]);
+  pipe_data[0] = -1;
   std::atexit(end_decoder_at_exit);
+  watch_running = pthread_create(&watch_thread, nullptr, watch_decoder, nullptr) == 0;
+  if (!watch_running) {
+    // Nobody would reap or replace the decoder: as if it could not be started.
+    kill(mpg_pid_p, SIGKILL);
+    waitpid(mpg_pid_p, nullptr, 0);
+    mpg_pid_p = 0;
+    std::fputs(text_fork_failed, stdout);
+    std::fflush(stdout);
+    _exit(-1);
+  }
 }
 
 pid_t decoder_pid() {
@@ -99,25 +215,50 @@ pid_t decoder_pid() {
   return mpg_pid_p;
 }
 
+int take_decoder_pipe() {
+  const std::lock_guard<std::mutex> hold(decoder_lock);
+  const int taken = new_write_end;
+  new_write_end = -1;
+  return taken;
+}
+
+int await_decoder_pipe() {
+  std::unique_lock<std::mutex> hold(decoder_lock);
+  decoder_changed.wait(hold, [] { return new_write_end >= 0 || ending || writer_released; });
+  if (ending || writer_released) return -1;
+  const int taken = new_write_end;
+  new_write_end = -1;
+  return taken;
+}
+
+void stop_waiting_for_decoder() {
+  const std::lock_guard<std::mutex> hold(decoder_lock);
+  writer_released = true;
+  decoder_changed.notify_all();
+}
+
 void signal_decoder_to_end() {
   const std::lock_guard<std::mutex> hold(decoder_lock);
+  ending = true;
+  decoder_changed.notify_all();
   if (mpg_pid_p > 0) kill(mpg_pid_p, SIGTERM);
 }
 
 void await_decoder_end() {
-  const std::lock_guard<std::mutex> hold(decoder_lock);
-  if (mpg_pid_p <= 0) return;
-  bool ended = reaped(mpg_pid_p);
-  for (int step = 0; !ended && step < grace_steps; ++step) {
-    usleep(grace_step_microseconds);
-    ended = reaped(mpg_pid_p);
-  }
-  if (!ended) {
-    kill(mpg_pid_p, SIGKILL);
-    while (waitpid(mpg_pid_p, nullptr, 0) < 0 && errno == EINTR) {
+  {
+    std::unique_lock<std::mutex> hold(decoder_lock);
+    ending = true;
+    const auto gone = [] { return mpg_pid_p <= 0; };
+    if (!watch_running) return;
+    if (!decoder_changed.wait_for(hold, grace_before_kill, gone)) {
+      kill(mpg_pid_p, SIGKILL);
+      decoder_changed.wait(hold, gone);
     }
+    watch_running = false;
+    if (new_write_end >= 0) close(new_write_end);
+    new_write_end = -1;
   }
-  mpg_pid_p = 0;
+  pthread_join(watch_thread, nullptr);
 }
 
 void end_decoder() {

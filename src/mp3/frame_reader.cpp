@@ -5,6 +5,7 @@
 // moving one byte at a time until a frame start of usable length shows up.
 #include "mp3/frame_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ctl/console_text.h"
@@ -37,11 +38,54 @@ int read_slot(frame_reader &reader, std::uint8_t *slot, int length) {
   return static_cast<int>(std::fread(slot, 1, static_cast<size_t>(length), reader.input_f));
 }
 
-// A frame start as the stream test sees it, whose header also gives a length
-// a slot can take. Bitrate index 0 or 15 inside a title is damage: taken at
-// its word it would read nothing, or more than a slot.
-bool holds_frame_start(const std::uint8_t *slot) {
-  return mpeg_frame_valid(slot) && usable(static_cast<int>(mpeg_frame_size(slot[2])));
+int frame_length_in(const std::uint8_t *slot) {
+  return static_cast<int>(mpeg_frame_size(slot[1], slot[2]));
+}
+
+// A frame start as the stream test sees it in `got` bytes just read, whose
+// header also gives a length a slot can take and that holds the header
+// itself. Free format, bitrate index 15 or a reserved field inside a title is
+// damage: taken at its word it would read nothing, or more than a slot.
+bool holds_frame_start(const std::uint8_t *slot, int got) {
+  constexpr std::uint8_t free_format = 0x00;  // bitrate index 0: no length known
+  if (got < static_cast<int>(mpeg_header_bytes) || !mpeg_frame_valid(slot)) return false;
+  if ((slot[2] >> 4) == free_format) return false;
+  const int length = frame_length_in(slot);
+  return length >= static_cast<int>(mpeg_header_bytes) && usable(length);
+}
+
+void remember_frame_start(frame_reader &reader, long start) {
+  frame_history &h = reader.history;
+  h.newest = h.newest == frame_history::capacity - 1 ? 0 : h.newest + 1;
+  h.starts[h.newest] = start;
+  if (h.count < frame_history::capacity) ++h.count;
+  ++reader.frames_read;
+}
+
+// Forgets the newest `frames` starts; returns the oldest of them.
+long forget_frame_starts(frame_reader &reader, int frames) {
+  frame_history &h = reader.history;
+  long start = reader.first_frame;
+  for (int i = 0; i < frames; ++i) {
+    start = h.starts[h.newest];
+    h.newest = h.newest == 0 ? frame_history::capacity - 1 : h.newest - 1;
+    --h.count;
+  }
+  reader.frames_read -= frames;
+  return start;
+}
+
+void rewind_frames(frame_reader &reader) {
+  long target = reader.first_frame;
+  if (reader.frames_read <= frames_per_jump || reader.history.count == 0) {
+    reader.frames_read = 0;
+    reader.history.count = 0;
+  } else {
+    // After more rewinds in a row than the history holds, the frames before
+    // the oldest start it still knows are unknown: go back that far.
+    target = forget_frame_starts(reader, std::min(frames_per_jump, reader.history.count));
+  }
+  std::fseek(reader.input_f, target, SEEK_SET);
 }
 
 // Reads the four header bytes of the first frame, after a leading ID3v2 tag
@@ -82,6 +126,10 @@ bool reader_open(frame_reader &reader, const char *path) {
 bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path) {
   reader_close(reader);
   reader.input_f = input;
+  // Each title has a search budget and a history of its own.
+  reader.err_count = 0;
+  reader.frames_read = 0;
+  reader.history.count = 0;
   unsigned int length = 0;
   if (read_first_header(reader)) {
     std::printf(text_open, console_escape(path).c_str());
@@ -103,15 +151,9 @@ void reader_prepare_pass(frame_reader &reader, int status) {
     case status_forward:
       reader.numbers = frames_per_jump;
       break;
-    case status_rewind: {
-      const long back = long{frames_per_jump} * buffer_size;
-      if (std::ftell(reader.input_f) - reader.first_frame < back) {
-        std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
-      } else {
-        std::fseek(reader.input_f, -back, SEEK_CUR);
-      }
+    case status_rewind:
+      rewind_frames(reader);
       break;
-    }
     case status_playing:
       reader.numbers = 1;
       break;
@@ -125,7 +167,12 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
     int got = read_slot(reader, slot, reader.frame_size_l);
     buffer_size = got;
     bool searched = false;
-    while (!holds_frame_start(slot)) {
+    // Fewer bytes than a header at the end of the file (or after a length
+    // too short to hold one) start no frame and leave nothing to search.
+    const bool header_read = got >= static_cast<int>(mpeg_header_bytes);
+    // The tag block at the end is no frame, but no damage to search past.
+    const bool tag_block = header_read && std::memcmp(slot, tag_block_start, 3) == 0;
+    while (header_read && !tag_block && !holds_frame_start(slot, got)) {
       std::fputs(text_lost_header, stdout);
       searched = true;
       ++reader.err_count;
@@ -139,10 +186,12 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
     }
     if (searched) std::fputs(text_found, stdout);
 
-    reader.header[0] = slot[2];
-    reader.frame_size_l = static_cast<int>(mpeg_frame_size(reader.header[0]));
-    bool whole = true;
-    if (got != reader.frame_size_l) {
+    if (header_read && !tag_block) {
+      reader.header[0] = slot[2];
+      reader.frame_size_l = frame_length_in(slot);
+    }
+    bool whole = header_read && !tag_block;
+    if (whole && got != reader.frame_size_l) {
       // Read with the previous frame's length: read this one again, whole.
       whole = usable(reader.frame_size_l);
       if (whole) {
@@ -152,11 +201,12 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
         whole = got == reader.frame_size_l;
       }
     }
-    if (!whole || std::memcmp(slot, tag_block_start, 3) == 0 || reader.err_count == search_failed) {
+    if (!whole || reader.err_count == search_failed) {
       std::printf(text_bytes_read, got, reader.frame_size_l);
       reader.err_count = 0;
       return frame_outcome::end_of_title;
     }
+    remember_frame_start(reader, std::ftell(reader.input_f) - got);
     *length_cell = reader.frame_size_l;
   }
   return frame_outcome::accepted;

@@ -8,12 +8,24 @@
 #include <cstdint>
 #include <cstdio>
 
+// Where the frames read last began, newest last, so that a rewind lands on
+// a frame start whatever the frames' lengths. It holds ten rewinds' worth, so
+// that rewind pressed again and again keeps going back by whole frames.
+struct frame_history {
+  static constexpr int capacity = 300;
+  long starts[capacity] = {};
+  int newest = -1;  // index of the newest start
+  int count = 0;
+};
+
 struct frame_reader {
   std::FILE *input_f = nullptr;
   long first_frame = 0;  // file offset of the first frame, after any ID3v2 tag
   int frame_size_l = 0;  // the length the next frame is read with
   int numbers = 1;       // frames a pass reads: 1 playing, 30 forward
-  int err_count = 0;     // one-byte search steps since the last end of a title
+  int err_count = 0;     // one-byte search steps in this title so far
+  long frames_read = 0;  // frames of this title before the next one to read
+  frame_history history;
   std::uint8_t header[4] = {};
 };
 
@@ -29,7 +41,8 @@ bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path)
 void reader_close(frame_reader &reader);
 
 // Acts on the playback status for one pass: forward reads 30 frames, rewind
-// moves back over the last 30 frames read, playing reads one frame.
+// moves back to the start of the frame 30 frames before the next one (the
+// title's first frame when fewer have been read), playing reads one frame.
 void reader_prepare_pass(frame_reader &reader, int status);
 
 enum class frame_outcome { accepted, end_of_title };
@@ -37,7 +50,7 @@ enum class frame_outcome { accepted, end_of_title };
 // Reads reader.numbers frames into `slot` (slot_bytes long), each over the
 // one before. Accepted: the slot holds the last frame and *length_cell its
 // length. End of title: the file holds no further whole frame; the "bytes
-// red" line is printed and the search count starts again.
+// red" line is printed.
 frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *length_cell);
 
 // The warning for a frame length no slot can take, printed after an end of

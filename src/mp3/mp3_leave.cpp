@@ -40,6 +40,7 @@ void close_frame_pipe() {
     close(pipe_data[1]);
   }
   pipe_data[1] = -1;
+  // The read end belongs to the decoder once it has started.
   if (pipe_data[0] >= 0) close(pipe_data[0]);
   pipe_data[0] = -1;
 }
@@ -77,7 +78,7 @@ void leave_mp3_mode(mp3_session &session) {
   close_frame_pipe();
   free_ring();
   std::fputs(text_step_7, stdout);
-  if (decoder_pid() > 0) {
+  if (session.pipeline_started) {  // and so the decoder, started right after it
     signal_decoder_to_end();
     std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
     await_decoder_end();

@@ -3,7 +3,6 @@
 // threads and the decoder; then the key loop takes over.
 #include "mp3/mp3_mode.h"
 
-#include <fcntl.h>
 #include <semaphore.h>
 #include <unistd.h>
 
@@ -59,17 +58,11 @@ void allocate_ring() {
   }
 }
 
-// The decoder's pace is the only pacing of the pipeline, so whatever the pipe
-// holds is still heard after a pause, a stop or a change of title. One page
-// is what the pipe held on the machine this design comes from: a quarter of
-// a second at 128 kbit/s, where today's default would be four seconds.
 void open_frame_pipe() {
-  // Close-on-exec: the decoder must hold only the read end, as its input.
-  if (pipe2(pipe_data, O_CLOEXEC) != 0) {
+  if (!make_frame_pipe(pipe_data)) {
     std::fputs(text_unable_to_create_pipe, stdout);
     std::exit(1);
   }
-  fcntl(pipe_data[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
 }
 
 void scan_library(mp3_session &session) {

@@ -11,6 +11,7 @@
 
 #include <semaphore.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -140,6 +141,36 @@ void reader_pass(frame_reader &reader) {
   sem_post(writeS);
 }
 
+// Moves the writer onto the pipe of a decoder that replaced the one before.
+// What the old stream still buffers was meant for the decoder that is gone.
+void adopt_decoder_pipe(int write_end) {
+  std::FILE *stream = fdopen(write_end, "w");
+  if (stream == nullptr) {
+    close(write_end);
+    return;
+  }
+  __fpurge(write_f);
+  std::fclose(write_f);
+  write_f = stream;
+  pipe_data[1] = write_end;
+}
+
+// Writes one frame; a frame whose decoder ended under it goes whole to the
+// decoder that replaces it.
+int send_frame(const unsigned char *frame, int length) {
+  if (const int write_end = take_decoder_pipe(); write_end >= 0) adopt_decoder_pipe(write_end);
+  errno = 0;
+  int written = static_cast<int>(std::fwrite(frame, 1, length, write_f));
+  while (written != length && errno == EPIPE && !pipeline_ending) {
+    const int write_end = await_decoder_pipe();
+    if (write_end < 0) break;
+    adopt_decoder_pipe(write_end);
+    errno = 0;
+    written = static_cast<int>(std::fwrite(frame, 1, length, write_f));
+  }
+  return written;
+}
+
 void write_slot() {
   const int slot = next_slot(write_buffer);
   write_buffer = slot;
@@ -150,7 +181,7 @@ void write_slot() {
   }
   const int length = *frame_size[slot];
   if (pipeline_ending) return;
-  const int written = static_cast<int>(std::fwrite(buffer[slot], 1, length, write_f));
+  const int written = send_frame(buffer[slot], length);
   if (pipeline_ending) return;
   if (written != length) {
     if (written > 0) {
@@ -220,6 +251,7 @@ void stop_reader(pthread_t reader) {
 
 void stop_writer(pthread_t writer) {
   pipeline_ending = true;
+  stop_waiting_for_decoder();
   sem_post(writeS);
   sem_post(pauseS);
   // The writer may sit in a write that the decoder never drains: interrupt

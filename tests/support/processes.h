@@ -21,7 +21,7 @@ std::vector<pid_t> pids_in(const std::string &path);
 // Waits until the file at `path` holds at least `bytes` bytes; false on
 // time-out.
 bool wait_for_size(const std::string &path, std::size_t bytes,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                   std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // Waits until the file at `path` has not grown for `quiet`; returns its size.
 std::size_t wait_until_quiet(const std::string &path, std::chrono::milliseconds quiet);

@@ -29,7 +29,7 @@ class SimProcess {
   // Waits until the console output from `from` on holds `text`; returns the
   // offset just past it, or std::string::npos on time-out.
   size_t wait_for(std::string_view text, size_t from = 0,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                  std::chrono::milliseconds timeout = std::chrono::seconds(60));
   // How often `text` occurs in the console output so far.
   size_t count(std::string_view text) const;
   std::string output() const;
@@ -37,7 +37,7 @@ class SimProcess {
 
   // Waits for the simulator to end by itself; returns its wait status, or
   // -1 on time-out.
-  int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(60));
   pid_t pid() const { return pid_; }
 
  private:

@@ -40,18 +40,7 @@ VM_CACHE=${VM_CACHE:-$(cd "$vm_dir/../.." && pwd)/build/vm}
 . "$vm_dir/expect.sh"
 
 vm_install_missing() {
-  local missing=() package
-  for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$package")
-  done
-  ((${#missing[@]} == 0)) && return 0
-  local as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  echo "vm: installing ${missing[*]}"
-  "${as_root[@]}" apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
-      --no-install-recommends "${missing[@]}" >/dev/null
+  "$vm_dir/../../scripts/install-deps.sh" build "$@"
 }
 
 vm_setup() {

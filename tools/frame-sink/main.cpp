@@ -32,12 +32,18 @@ constexpr char usage[] =
     "  --speed FACTOR    play FACTOR times faster than real time (FRAME_SINK_SPEED)\n"
     "  --no-pace         take the stream as fast as it comes (FRAME_SINK_PACE=0)\n"
     "For tests of a decoder that hangs: FRAME_SINK_STALL=1 never reads its input,\n"
-    "FRAME_SINK_IGNORE_TERM=1 ignores SIGTERM.\n";
+    "FRAME_SINK_IGNORE_TERM=1 ignores SIGTERM.\n"
+    "For tests of a decoder that dies: FRAME_SINK_EXIT_AFTER=BYTES keeps the first\n"
+    "BYTES received and exits with status 3; with FRAME_SINK_EXIT_ONCE=FILE only\n"
+    "the sink that creates FILE does so, the ones after it go on.\n";
+
+constexpr int exit_status_died = 3;
 
 struct settings {
-  std::string output, times, pid_file;
+  std::string output, times, pid_file, exit_once;
   double speed = 1;
   bool stall = false, ignore_term = false;
+  std::uint64_t exit_after = 0;  // 0: never
 };
 
 std::string from_environment(const char *name) {
@@ -69,6 +75,12 @@ int parse(int argc, char **argv, settings &s) {
   }
   s.stall = from_environment("FRAME_SINK_STALL") == "1";
   s.ignore_term = from_environment("FRAME_SINK_IGNORE_TERM") == "1";
+  if (const std::string bytes = from_environment("FRAME_SINK_EXIT_AFTER"); !bytes.empty()) {
+    char *end = nullptr;
+    s.exit_after = std::strtoull(bytes.c_str(), &end, 10);
+    if (*end != '\0' || s.exit_after == 0) return fail("bad FRAME_SINK_EXIT_AFTER: " + bytes);
+  }
+  s.exit_once = from_environment("FRAME_SINK_EXIT_ONCE");
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool has_value = i + 1 < argc;
@@ -134,6 +146,11 @@ int main(int argc, char **argv) {
   if (s.stall) {
     for (;;) pause();
   }
+  if (s.exit_after != 0 && !s.exit_once.empty()) {
+    const int marker = open(s.exit_once.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (marker < 0) s.exit_after = 0;  // an earlier sink has died already
+    if (marker >= 0) close(marker);
+  }
   const int output = open_append(s.output);
   const int times = open_append(s.times);
   frame_pacer pacer(s.speed);
@@ -146,6 +163,10 @@ int main(int argc, char **argv) {
     const ssize_t count = read(STDIN_FILENO, chunk, chunk_size);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) break;
+    if (s.exit_after != 0 && received + static_cast<std::uint64_t>(count) >= s.exit_after) {
+      write_all(output, chunk, static_cast<size_t>(s.exit_after - received));
+      return exit_status_died;
+    }
     received += static_cast<std::uint64_t>(count);
     write_all(output, chunk, static_cast<size_t>(count));
     if (times >= 0) {

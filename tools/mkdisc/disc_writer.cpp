@@ -32,7 +32,8 @@ std::vector<std::uint8_t> file_bytes(const planned_file &file, const title_optio
     case file_kind::short_file:
       return {0xFF, 0xFB, 0x90};
     case file_kind::free_format: {
-      std::vector<std::uint8_t> bytes = silent_frame(options.bitrate, false);
+      std::vector<std::uint8_t> bytes =
+          silent_frame(static_cast<const frame_format &>(options), false);
       bytes[2] = 0x00;
       return bytes;
     }

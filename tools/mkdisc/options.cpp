@@ -10,7 +10,8 @@ namespace mkdisc {
 
 const char help_text[] = R"(Usage: mkdisc [OPTION]... FOLDER
 Writes a test MP3 disc into FOLDER (new or empty): folders artist/album/title
-of MPEG-1 Layer III files at 44100 Hz whose frames decode as silence.
+of MPEG audio files (MPEG-1 Layer III at 44100 Hz unless told otherwise)
+whose frames decode as silence.
 
 Layout:
   --artists N          artist folders (default 3)
@@ -27,8 +28,14 @@ Layout:
 
 Titles:
   --frames N           frames per title (default 8)
-  --bitrate KBPS       32 40 48 56 64 80 96 112 128 160 192 224 256 320
-                       (default 128)
+  --mpeg VERSION       1 (default), 2 or 2.5
+  --layer N            1, 2 or 3 (default); MPEG-2.5 has only Layer III
+  --rate HZ            sampling rate (default 44100): MPEG-1 44100 48000
+                       32000, MPEG-2 22050 24000 16000, MPEG-2.5 11025
+                       12000 8000
+  --bitrate KBPS       a bitrate of the version's and layer's table
+                       (default 128); MPEG-1 Layer III: 32 40 48 56 64 80
+                       96 112 128 160 192 224 256 320
   --padding MODE       none (default) or alternating (every second frame
                        one byte longer)
   --junk AT:BYTES      BYTES random bytes after frame AT (0: before the first
@@ -120,7 +127,15 @@ bool apply(const std::string &option, const std::string &value, command_line &c)
   if (option == "--list") return read_list(value, l);
   if (option == "--seed") return parse_number(value, l.seed);
   if (option == "--frames") return parse_number(value, t.frames);
-  if (option == "--bitrate") return parse_number(value, t.bitrate) && is_layer3_bitrate(t.bitrate);
+  if (option == "--bitrate") return parse_number(value, t.bitrate);
+  if (option == "--layer") return parse_number(value, t.layer);
+  if (option == "--rate") return parse_number(value, t.sample_rate);
+  if (option == "--mpeg") {
+    if (value == "1") return t.version = mpeg_version::mpeg_1, true;
+    if (value == "2") return t.version = mpeg_version::mpeg_2, true;
+    if (value == "2.5") return t.version = mpeg_version::mpeg_2_5, true;
+    return false;
+  }
   if (option == "--junk") return parse_insertion(value, false, t);
   if (option == "--zeros") return parse_insertion(value, true, t);
   if (option == "--partial-tail") return parse_number(value, t.partial_tail);
@@ -170,6 +185,9 @@ bool parse_command_line(int argc, char **argv, command_line &command, std::strin
     if (!apply(option, value, command)) return error = "bad option: " + option + " " + value, false;
   }
   if (!command.help && command.folder.empty()) return error = "no FOLDER given", false;
+  // Checked once all are known: the valid bitrates and rates depend on the
+  // version and the layer, whatever their order on the command line.
+  if (std::string problem; !is_valid_format(command.title, problem)) return error = problem, false;
   if (command.title.frames == 0 && command.title.partial_tail == 0 &&
       command.title.insertions.empty()) {
     return error = "--frames 0 makes empty titles", false;
