@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -225,6 +226,88 @@ TEST_F(Mp3ModeTest, FiftyDiscsPlayedAndLeftLeaveNoProcessOrDescriptorBehind) {
   EXPECT_EQ(descriptors_of(player), player_descriptors);
   EXPECT_EQ(decoders().size(), static_cast<size_t>(cycles));
   for (pid_t decoder : decoders()) EXPECT_FALSE(process_running(decoder)) << decoder;
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
+}
+
+// Keys typed before the mode has scanned its disc are taken during the
+// scan: X leaves at once, before the library is complete, with the leave
+// lines of what exists then (no threads, no decoder), and the disc comes
+// out as after any leave.
+TEST_F(Mp3ModeTest, XDuringTheScanLeavesBeforeAnythingElseStarts) {
+  mkdisc::title_options titles;
+  titles.frames = 2;
+  const std::string folder = disc("disc", {"A/B/t1.mp3", "A/B/t2.mp3", "C/D/t3.mp3"}, titles);
+  auto sim = start({folder});
+  sim->type("x");
+  const size_t at = sim->wait_for(" leave mp3 modus\n 1\n7\n");
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  ASSERT_NE(sim->wait_for("unmount 0\nand eject 1\n", at), std::string::npos) << sim->output();
+  const std::string console = sim->output();
+  EXPECT_NE(console.find("Open CD.\n"), std::string::npos);
+  EXPECT_EQ(console.find(" Stopped1"), std::string::npos) << console;
+  EXPECT_EQ(console.find("KILL"), std::string::npos) << console;
+  EXPECT_EQ(console.find("Create read thread"), std::string::npos) << console;
+  EXPECT_TRUE(decoders().empty());
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
+}
+
+// Other keys typed during the scan wait for the key loop, in their order:
+// M then N starts title 1 (N then M would leave it stopped).
+TEST_F(Mp3ModeTest, KeysTypedDuringTheScanKeepTheirOrder) {
+  mkdisc::title_options titles;
+  titles.frames = 40;
+  auto sim = start({disc("disc", {"A/B/t1.mp3", "A/B/t2.mp3"}, titles)});
+  sim->type("qmn");
+  size_t at = sim->wait_for(" Stopped1");
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  at = sim->wait_for(" next ipret\n ", at);
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  at = sim->wait_for(" stop \n ", at);
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  ASSERT_NE(sim->wait_for(" start\n ", at), std::string::npos) << sim->output();
+  ASSERT_TRUE(more_frames(5));
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
+  EXPECT_EQ(received().front(), (frame_id{1, 0}));
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
+}
+
+// Names with terminal queries and screen sequences: the console and the
+// display log show them as escapes, one record a line; nothing the
+// terminal would act on leaves the simulator.
+TEST_F(Mp3ModeTest, ControlBytesInNamesReachNeitherConsoleNorDisplayLog) {
+  mkdisc::title_options titles;
+  titles.frames = 5;
+  const std::string folder = disc("disc", {"A/B/t1.mp3"}, titles);
+  const std::string name =
+      "q\x1b[5n\x1b[6n\x1b[>q\x1b[2J\nR\x7f\xc2\x9b"
+      "6n.mp3";
+  std::filesystem::rename(folder + "/A/B/t1.mp3", folder + "/A/B/" + name);
+  const std::string log = folder_.file("display.log");
+  auto sim = start({"--display-log", log, folder});
+  size_t at = sim->wait_for("now\n");
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  sim->type("mn");
+  ASSERT_NE(sim->wait_for("Open ", at), std::string::npos) << sim->output();
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
+
+  const std::string shown = "q\\x1b[5n\\x1b[6n\\x1b[>q\\x1b[2J\\x0aR\\x7f\\xc2\\x9b6n.mp3";
+  EXPECT_NE(sim->output().find("/A/B/" + shown + "\n"), std::string::npos) << sim->output();
+  for (const char c : sim->output()) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7f && byte < 0x80)) << int{byte};
+  }
+  bool title_logged = false;
+  for (const std::string &record : read_lines(log)) {
+    ASSERT_FALSE(record.empty());
+    EXPECT_EQ(record.front(), '|') << record;
+    EXPECT_EQ(record.back(), '|') << record;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '|'), 3) << record;
+    for (const char c : record) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << record;
+    title_logged = title_logged || record.find("|q\\x1b[5n\\x1b[6n") != std::string::npos;
+  }
+  EXPECT_TRUE(title_logged);
   EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 

@@ -233,4 +233,40 @@ TEST_F(PipelineTest, StopsWhileTheWriterIsBlockedInAWriteNobodyDrains) {
   stop();  // a writer left in its write would hang the test here
 }
 
+// The last title of an album repeats; one that hands no frame over must not
+// be searched again and again at full speed: a frame header then too few
+// bytes (no frame at all), or a frame start then nothing but zeros (one
+// frame, which stays held back). With the wait lengthened, such a title is
+// opened once until the pipeline is ended, and ending it cuts the wait short.
+class PipelineNoFrameTest : public PipelineTest, public testing::WithParamInterface<size_t> {};
+
+TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
+  const std::string disc = make_disc({"A/B/a.mp3"});
+  const std::string header = mpeg_bytes(0x90).substr(0, 4);
+  write_file("disc/A/B/a.mp3", header + std::string(GetParam(), '\0'));
+  mount(disc);
+  scan();
+  select(1);
+  set_reopen_delay(std::chrono::hours(1));
+  testing::internal::CaptureStdout();
+  start();
+  post(readS);
+  // The reader has asked for the next title once it moved cur_title on.
+  for (int look = 0; look < 2000; ++look) {
+    {
+      const std::lock_guard<std::mutex> hold(position_lock);
+      if (cur_title != 1) break;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  stop();
+  set_reopen_delay(std::chrono::seconds(1));
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(cur_title, 2u);
+  EXPECT_EQ(lines_starting(console, "Open ").size(), 1u) << console;
+  EXPECT_EQ(lines_starting(console, "titl groesser").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(TooShortOrAllZeros, PipelineNoFrameTest, testing::Values(96, 20'000));
+
 }  // namespace

@@ -180,4 +180,19 @@ TEST_F(SelectionTest, KeyLoopAndReaderNeverSelectAtTheSameTime) {
   EXPECT_EQ(std::string(lcd_l2), cur_title == 1 ? "x.mp3" : "y.mp3");
 }
 
+// A title's name may carry terminal queries: the console line shows them as
+// escapes, the display gets the name's own bytes.
+TEST_F(SelectionTest, ControlBytesInTheNameReachTheDisplayButNotTheConsole) {
+  const std::string name =
+      "q\x1b[6n\x9b"
+      "5n\nx.mp3";
+  mount_and_scan({"A\x1b[2J/B/" + name});
+  const std::string out = select(1, 1, 1);
+  const std::string file = mount_point() + "/A\\x1b[2J/B/q\\x1b[6n\\x9b5n\\x0ax.mp3";
+  EXPECT_EQ(out, "Ainterp1album1title1\nFILENAME: " + file + "\nBinterp1album1title1\n");
+  EXPECT_EQ(std::string(file_name), mount_point() + "/A\x1b[2J/B/" + name);
+  EXPECT_EQ(sim::display_view().line1, line("A\x1b[2J -- B"));
+  EXPECT_EQ(sim::display_view().line2, line(name));
+}
+
 }  // namespace

@@ -6,11 +6,18 @@
 // Nobody sits at the tray, so a swap is due rather than done: every entry
 // into the drive (DriveLock) first puts in whatever discs the emulated clock
 // says have gone in since the last look.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <system_error>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "emu/drive.h"
 #include "emu/drive_state.h"
@@ -29,21 +36,63 @@ SharedDrive &shared_drive() {
   return *drive;
 }
 
+// The sectors of one folder's own entries; its subfolders go to `folders`.
+std::uintmax_t entry_sectors(int folder, std::vector<std::string> &folders) {
+  constexpr std::uintmax_t sector_bytes = 2048;
+  DIR *listing = fdopendir(dup(folder));
+  if (listing == nullptr) return 0;
+  std::uintmax_t sectors = 0;
+  while (const dirent *entry = readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat status;
+    const bool known = fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+    sectors += known && S_ISREG(status.st_mode) ? 1 + status.st_size / sector_bytes : 1;
+    if (known && S_ISDIR(status.st_mode)) folders.emplace_back(name);
+  }
+  closedir(listing);
+  return sectors;
+}
+
 // An ISO 9660 tree takes its system area and descriptors, a sector per
 // directory and each file rounded up to whole sectors; a data track lasts
-// at least four seconds.
-int data_track_frames(const std::filesystem::path &folder) {
-  constexpr std::uintmax_t sector_bytes = 2048;
-  std::uintmax_t sectors = 32;
-  std::error_code error;
-  for (std::filesystem::recursive_directory_iterator entry(folder, error), end;
-       !error && entry != end; entry.increment(error)) {
-    std::error_code size_error;
-    const bool file = entry->is_regular_file(size_error);
-    const std::uintmax_t bytes = file ? entry->file_size(size_error) : 0;
-    sectors += size_error ? 1 : 1 + bytes / sector_bytes;
-  }
+// at least four seconds and at most a full disc.
+//
+// A disc is untrusted input for the emulator too: the walk holds one folder
+// open at a time (it climbs back through ".."), keeps only the names of the
+// subfolders still to visit, follows no link, and ends once the track is
+// full, so a tree thousands of folders deep costs neither descriptors nor
+// memory that grow with its paths.
+int data_track_frames(const std::filesystem::path &root) {
   constexpr std::uintmax_t longest = 80 * 60 * frames_per_second;
+  std::uintmax_t sectors = 32;
+  int folder = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Per level from the root down: the subfolders not visited yet.
+  std::vector<std::vector<std::string>> to_visit;
+  if (folder >= 0) {
+    to_visit.emplace_back();
+    sectors += entry_sectors(folder, to_visit.back());
+  }
+  while (folder >= 0 && sectors < longest) {
+    std::vector<std::string> &level = to_visit.back();
+    if (level.empty()) {
+      to_visit.pop_back();
+      if (to_visit.empty()) break;
+      const int parent = openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      close(folder);
+      folder = parent;
+      continue;
+    }
+    const std::string name = std::move(level.back());
+    level.pop_back();
+    const int child = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child < 0) continue;
+    close(folder);
+    folder = child;
+    to_visit.emplace_back();
+    sectors += entry_sectors(folder, to_visit.back());
+  }
+  if (folder >= 0) close(folder);
   return static_cast<int>(std::clamp<std::uintmax_t>(sectors, 4 * frames_per_second, longest));
 }
 

@@ -13,7 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <string_view>
 
+#include "ctl/console_text.h"
 #include "emu/display.h"
 #include "emu/display_cable.h"
 #include "emu/hd44780.h"
@@ -91,13 +94,23 @@ bool write_whole(int fd, const void *bytes, std::size_t size) {
   return written == static_cast<ssize_t>(size);
 }
 
+// The log's record of a screen: what the display shows may come from a
+// disc's names, so control bytes are written as escapes and a record is
+// always one line.
+std::string log_record(const ScreenText &text) {
+  const std::string_view line1(text + 1, display_columns);
+  const std::string_view line2(text + display_columns + 2, display_columns);
+  return "|" + console_escape(line1) + "|" + console_escape(line2) + "|\n";
+}
+
 // Several processes append, so each line goes out in one write on O_APPEND.
 void announce(const ScreenText &text) {
   const MachineConfig &config = machine_config();
   if (!config.display_log.empty()) {
     const char *path = config.display_log.c_str();
+    const std::string record = log_record(text);
     const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || !write_whole(fd, text, sizeof text)) report_once(path);
+    if (fd < 0 || !write_whole(fd, record.data(), record.size())) report_once(path);
     if (fd >= 0) close(fd);
   }
   if (config.display_event_fd >= 0) {

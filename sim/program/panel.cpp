@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "ctl/console_text.h"
+
 namespace sim {
 
 namespace {
@@ -26,13 +28,26 @@ void write_all(const std::string &text) {
   }
 }
 
-// Display RAM may hold any byte; the terminal shows the printable ones.
-std::string printable(const std::string &line) {
-  std::string shown = line;
-  for (char &c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
-  }
-  return shown;
+// Display RAM may hold any byte, a disc's names among them: control bytes
+// are shown as escapes, never sent to the terminal. A line that grows past
+// the panel's frame is cut at the terminal's edge (never inside a UTF-8
+// sequence), so that it cannot wrap into the line below; the frame's right
+// edge is drawn only where the line leaves room for it.
+// Cuts `text` to at most `room` bytes, never inside a UTF-8 sequence.
+void cut_to(std::string &text, std::size_t room) {
+  if (text.size() <= room) return;
+  std::size_t cut = room;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+}
+
+std::string drawn_line(const std::string &line, int row, unsigned int width) {
+  std::string shown = console_escape(line);
+  cut_to(shown, width > 2 ? width - 2 : 0);
+  const std::string at = "\033[" + std::to_string(row) + ";";
+  std::string text = at + "2H" + shown + "\033[K";
+  if (shown.size() <= display_columns) text += at + std::to_string(display_columns + 2) + "H|";
+  return text;
 }
 
 }  // namespace
@@ -44,7 +59,7 @@ Panel::Panel() {
     return;
   }
   active_ = true;
-  columns_ = size.ws_col;
+  width_ = size.ws_col;
   std::string frame = "+" + std::string(display_columns, '-') + "+";
   // Clear the screen, draw the frame, keep the rows below it as the
   // scrolling region for the console lines, and put the cursor there.
@@ -66,10 +81,11 @@ void Panel::show_status(const std::string &drive, const std::string &decoder,
   show_row(keys_row, keys, keys_);
 }
 
-// Titles come from the disc: only printable bytes reach the terminal, and
-// never more than a row, so that the panel does not scroll.
+// Titles come from the disc: control bytes reach the terminal as escapes,
+// and never more than a row, so that the panel does not scroll.
 void Panel::show_row(int row, const std::string &text, std::string &shown) {
-  std::string line = printable(text).substr(0, static_cast<size_t>(columns_));
+  std::string line = console_escape(text);
+  cut_to(line, width_);
   if (line == shown) return;
   shown = line;
   write_all("\0337\033[" + std::to_string(row) + ";1H\033[2K" + line + "\0338");
@@ -77,7 +93,7 @@ void Panel::show_row(int row, const std::string &text, std::string &shown) {
 
 void Panel::draw(const DisplayView &view) {
   if (!active_) return;
-  write_all("\0337\033[2;2H" + printable(view.line1) + "\033[3;2H" + printable(view.line2) +
+  write_all("\0337" + drawn_line(view.line1, 2, width_) + drawn_line(view.line2, 3, width_) +
             "\0338");
 }
 

@@ -27,7 +27,7 @@ class Panel {
   void show_row(int row, const std::string &text, std::string &shown);
 
   bool active_ = false;
-  int columns_ = 0;
+  unsigned int width_ = 0;  // the terminal's columns
   std::string drive_, decoder_, keys_;
 };
 

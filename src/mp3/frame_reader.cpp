@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ctl/console_text.h"
 #include "ctl/ctl.h"
 #include "mp3/mpeg_header.h"
 
@@ -131,11 +132,11 @@ bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path)
   reader.history.count = 0;
   unsigned int length = 0;
   if (read_first_header(reader)) {
-    std::printf(text_open, path);
+    std::printf(text_open, console_escape(path).c_str());
     std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
     length = mpeg_header_size(reader.header);
   } else {
-    std::printf(text_too_short, path);
+    std::printf(text_too_short, console_escape(path).c_str());
   }
   if (!mpeg_frame_length_usable(length)) {
     std::fputs(text_no_first_frame, stdout);

@@ -4,9 +4,10 @@
 //
 // One path buffer serves the whole walk: each folder appends "/" and a name,
 // and cuts it off again. A disc is untrusted input (Rock Ridge discs carry
-// symbolic links), so the walk never follows a link off the disc, never
-// re-enters a folder that is already on its path, and never lets a path
-// outgrow the buffer.
+// symbolic links), so the walk never follows a link off the disc, enters
+// each real folder once however many links lead to it, stops at a ceiling
+// of entries, never lets a path outgrow the buffer, and prints names only
+// through console_escape().
 #include <dirent.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
+#include "ctl/console_text.h"
 #include "ctl/ctl.h"
 #include "lcd/lcd.h"
 #include "mp3/library_parts.h"
@@ -24,7 +27,7 @@ unsigned int NR_files = 0;
 
 namespace {
 
-constexpr char text_stat_failed[] = "open_entry_2 error%i\n%c\nexiting :-(\n";
+constexpr char text_unreadable[] = "entry cannot be read, skipped: %s\n";
 constexpr char text_many_titles[] = "B%p\n";
 constexpr char text_progress[] = "scan CD content... %u titles";
 constexpr char text_progress_console[] = "LCD2:%s\n";
@@ -32,6 +35,8 @@ constexpr char text_unlistable[] = "unable to list folder %s\n";
 constexpr char text_path_too_long[] = "path too long, skipped: %s/%s\n";
 constexpr char text_link_off_disc[] = "link leads off the disc, skipped: %s\n";
 constexpr char text_folder_loop[] = "folder already on the path, skipped: %s\n";
+constexpr char text_folder_again[] = "folder scanned already, skipped: %s\n";
+constexpr char text_ceiling[] = "scan stopped after %u entries: the library keeps what was found\n";
 
 constexpr int album_depth = 4;  // the counted-up depth inside an album folder
 constexpr int progress_bytes = 41;
@@ -43,9 +48,21 @@ struct walk {
   char path[file_name_bytes];  // the folder being scanned, then "/" and a name
   std::size_t length = 0;
   std::vector<folder_id> folders;  // the root and every folder down to this one
+  std::unordered_set<folder_id, folder_id_hash> scanned;
   std::string boundary;
   std::int64_t last_progress_ns = 0;
+  scan_options options;
+  unsigned int entries_listed = 0;
+  bool at_ceiling = false;
 };
+
+// The walk whose listings the scandir filter counts. The scan runs in one
+// thread, before the pipeline threads exist.
+walk *listing_walk = nullptr;
+
+void print_path(const char *format, const char *path) {
+  std::printf(format, console_escape(path).c_str());
+}
 
 std::int64_t monotonic_ns() {
   timespec now;
@@ -72,37 +89,65 @@ void show_progress(walk &w, bool last) {
   lcd_set_string(lcd_port, lcd_l2, 2);
 }
 
+// The scandir filter: counts the names a listing returns, and once the
+// ceiling is reached takes no more, so that no listing outgrows it either.
+int within_ceiling(const dirent *entry) {
+  walk &w = *listing_walk;
+  if (is_dot_or_dot_dot(entry->d_name)) return 1;
+  if (w.entries_listed >= w.options.entry_ceiling) {
+    w.at_ceiling = true;
+    return 0;
+  }
+  ++w.entries_listed;
+  return 1;
+}
+
+void watch(const walk &w) {
+  if (w.options.watch != nullptr) w.options.watch(w.options.context);
+}
+
 fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost);
 
+// A folder is kept once: a second way to it, up the path or anywhere else,
+// is passed over. Past the ceiling nothing more is listed, so a folder met
+// then is not kept either: its content is unknown.
+fs_entry *enter_folder(walk &w, const char *name, int depth, const folder_id &folder) {
+  if (is_ignored_folder(name)) return nullptr;
+  if (on_path(w.folders, folder)) {
+    print_path(text_folder_loop, w.path);
+    return nullptr;
+  }
+  if (!w.scanned.insert(folder).second) {
+    print_path(text_folder_again, w.path);
+    return nullptr;
+  }
+  if (w.at_ceiling) return nullptr;
+  fs_entry *node = new_entry(name, 0);
+  w.folders.push_back(folder);
+  node->dir = scan_folder(w, &node->entrys, depth, false);
+  w.folders.pop_back();
+  return node;
+}
+
 // The entry whose path is in w.path: its node, or null when it is not kept.
-fs_entry *examine(walk &w, const char *name, int depth, int listed) {
+fs_entry *examine(walk &w, const char *name, int depth) {
+  watch(w);
   struct stat buf;
   if (lstat(w.path, &buf) != 0) {
-    std::printf(text_stat_failed, listed, w.path[0]);
-    std::exit(-1);
+    print_path(text_unreadable, w.path);
+    return nullptr;
   }
   if (S_ISLNK(buf.st_mode)) {
     if (!link_stays_inside(w.path, w.boundary)) {
-      std::printf(text_link_off_disc, w.path);
+      print_path(text_link_off_disc, w.path);
       return nullptr;
     }
     if (stat(w.path, &buf) != 0) {
-      std::printf(text_stat_failed, listed, w.path[0]);
-      std::exit(-1);
-    }
-  }
-  if (S_ISDIR(buf.st_mode)) {
-    if (is_ignored_folder(name)) return nullptr;
-    if (on_path(w.folders, buf.st_dev, buf.st_ino)) {
-      std::printf(text_folder_loop, w.path);
+      print_path(text_unreadable, w.path);
       return nullptr;
     }
-    fs_entry *node = new_entry(name, 0);
-    w.folders.push_back({buf.st_dev, buf.st_ino});
-    node->dir = scan_folder(w, &node->entrys, depth, false);
-    w.folders.pop_back();
-    return node;
   }
+  if (S_ISDIR(buf.st_mode)) return enter_folder(w, name, depth, {buf.st_dev, buf.st_ino});
   if (S_ISREG(buf.st_mode) && is_title_file(w.path)) {
     ++NR_files;
     return new_entry(name, -1);
@@ -115,11 +160,15 @@ fs_entry *examine(walk &w, const char *name, int depth, int listed) {
 fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
   ++depth;
   dirent **names = nullptr;
-  int listed = scandir(w.path, &names, nullptr, alphasort);
+  const bool was_at_ceiling = w.at_ceiling;
+  listing_walk = &w;
+  int listed = scandir(w.path, &names, within_ceiling, alphasort);
+  listing_walk = nullptr;
   if (listed < 0) {
-    std::printf(text_unlistable, w.path);
+    print_path(text_unlistable, w.path);
     listed = 0;
   }
+  if (w.at_ceiling && !was_at_ceiling) std::printf(text_ceiling, w.entries_listed);
   fs_entry **children = new_children(listed + 1);
   int kept = 0;
   const std::size_t folder_length = w.length;
@@ -129,12 +178,12 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
     if (is_dot_or_dot_dot(name)) {
       // never kept
     } else if (folder_length + 1 + name_length >= sizeof w.path) {
-      std::printf(text_path_too_long, w.path, name);
+      std::printf(text_path_too_long, console_escape(w.path).c_str(), console_escape(name).c_str());
     } else {
       w.path[folder_length] = '/';
       std::memcpy(w.path + folder_length + 1, name, name_length + 1);
       w.length = folder_length + 1 + name_length;
-      if (fs_entry *node = examine(w, name, depth, listed)) children[kept++] = node;
+      if (fs_entry *node = examine(w, name, depth)) children[kept++] = node;
       w.path[folder_length] = '\0';
       w.length = folder_length;
     }
@@ -150,12 +199,13 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
 
 }  // namespace
 
-fs_entry **open_entry(const char *dir, int *count, int depth) {
+fs_entry **open_entry(const char *dir, int *count, int depth, const scan_options &options) {
   walk w;
+  w.options = options;
   w.last_progress_ns = monotonic_ns();
   const std::size_t length = std::strlen(dir);
   if (length >= sizeof w.path) {
-    std::printf(text_unlistable, dir);  // and counts as empty, like any such folder
+    print_path(text_unlistable, dir);  // and counts as empty, like any such folder
     fs_entry **children = new_children(1);
     children[0] = nullptr;
     *count = 0;
@@ -166,6 +216,9 @@ fs_entry **open_entry(const char *dir, int *count, int depth) {
   w.length = length;
   w.boundary = disc_boundary(dir);
   struct stat buf;
-  if (stat(dir, &buf) == 0) w.folders.push_back({buf.st_dev, buf.st_ino});
+  if (stat(dir, &buf) == 0) {
+    w.folders.push_back({buf.st_dev, buf.st_ino});
+    w.scanned.insert({buf.st_dev, buf.st_ino});
+  }
   return scan_folder(w, count, depth, true);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "ctl/console_text.h"
 #include "mp3/library_parts.h"
 #include "mp3/mpeg_header.h"
 
@@ -31,7 +32,7 @@ ssize_t read_at(int fd, std::uint8_t *bytes, std::size_t length, off_t offset) {
 bool is_title_file(const char *path) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    std::printf(text_no_file, path);
+    std::printf(text_no_file, console_escape(path).c_str());
     return false;
   }
   std::uint8_t start[id3v2_header_length];

@@ -63,9 +63,9 @@ void release_entries(fs_entry **dir) {
   std::free(dir);
 }
 
-bool on_path(const std::vector<folder_id> &path, dev_t device, ino_t inode) {
-  for (const folder_id &folder : path) {
-    if (folder.device == device && folder.inode == inode) return true;
+bool on_path(const std::vector<folder_id> &path, const folder_id &folder) {
+  for (const folder_id &above : path) {
+    if (above == folder) return true;
   }
   return false;
 }

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,13 +23,21 @@ fs_entry **new_children(int slots);
 // "_NO_FILE:" with the path when the file cannot be opened.
 bool is_title_file(const char *path);
 
-// The folders from the scan's root down to the one being scanned, by device
-// and inode: a folder already in it must not be entered again.
+// A real folder, by device and inode, however the scan reached it.
 struct folder_id {
   dev_t device;
   ino_t inode;
+  bool operator==(const folder_id &) const = default;
 };
-bool on_path(const std::vector<folder_id> &path, dev_t device, ino_t inode);
+struct folder_id_hash {
+  std::size_t operator()(const folder_id &folder) const {
+    return std::hash<ino_t>{}(folder.inode) ^ (std::hash<dev_t>{}(folder.device) << 1);
+  }
+};
+
+// Whether `folder` is on `path`, the folders from the scan's root down to
+// the one being scanned.
+bool on_path(const std::vector<folder_id> &path, const folder_id &folder);
 
 // The resolved folder that links may point into: the mount point when `dir`
 // lies inside it, otherwise `dir` itself. Empty when `dir` cannot be resolved.

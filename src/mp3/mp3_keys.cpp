@@ -1,8 +1,13 @@
 // The MP3 mode's key loop: one key at a time moves the pending library
 // position, steers the pipeline through player_status and the semaphores,
 // or leaves the mode. A key is handled whole under the position lock, so the
-// reader's move to the next title never interleaves with it.
+// reader's move to the next title never interleaves with it. Keys typed
+// during the library scan were taken off the channel then (X at once) and
+// come first, in the order typed.
+#include <poll.h>
 #include <semaphore.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cctype>
 
@@ -27,6 +32,32 @@ constexpr char text_rewind[] = " rewind\n ";
 constexpr char text_start[] = " start\n ";
 constexpr char text_pause[] = " pause\n ";
 constexpr char text_stop[] = " stop \n ";
+
+// The scan looks at its keys this often: X leaves well within a second.
+constexpr std::int64_t key_look_interval_ns = 100'000'000;
+// What a terminal's input queue holds; keys beyond it are dropped, as the
+// terminal would drop them, but X is still seen.
+constexpr std::size_t early_keys_limit = 4096;
+
+std::int64_t monotonic_ns() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+bool is_leave_key(int key) { return key == 'x' || key == 'X'; }
+
+int next_key(mp3_session &session) {
+  if (session.early_keys_taken < session.early_keys.size()) {
+    return static_cast<unsigned char>(session.early_keys[session.early_keys_taken++]);
+  }
+  if (!session.early_keys.empty()) {
+    session.early_keys.clear();
+    session.early_keys.shrink_to_fit();
+    session.early_keys_taken = 0;
+  }
+  return read_key(session.keys);
+}
 
 void start(bool &open_new_track) {
   if (player_status == status_paused) {
@@ -128,10 +159,34 @@ bool act_on_key(int key, const mp3_session &session) {
 
 }  // namespace
 
+void take_keys_during_scan(void *context) {
+  mp3_session &session = *static_cast<mp3_session *>(context);
+  if (session.keys == nullptr) return;
+  const std::int64_t now = monotonic_ns();
+  if (session.last_key_look_ns != 0 && now - session.last_key_look_ns < key_look_interval_ns) {
+    return;
+  }
+  session.last_key_look_ns = now;
+  // The stream is unbuffered and not read yet, so its descriptor holds
+  // every key typed.
+  pollfd channel{fileno(session.keys), POLLIN, 0};
+  while (poll(&channel, 1, 0) > 0 && (channel.revents & POLLIN) != 0) {
+    unsigned char keys[64];
+    const ssize_t got = read(channel.fd, keys, sizeof keys);
+    if (got <= 0) return;
+    for (ssize_t i = 0; i < got; ++i) {
+      if (is_leave_key(keys[i])) leave_mp3_mode(session);
+      if (session.early_keys.size() < early_keys_limit) {
+        session.early_keys += static_cast<char>(keys[i]);
+      }
+    }
+  }
+}
+
 void run_key_loop(mp3_session &session) {
   for (;;) {
-    const int key = read_key(session.keys);
-    if (key == 'x' || key == 'X') leave_mp3_mode(session);
+    const int key = next_key(session);
+    if (is_leave_key(key)) leave_mp3_mode(session);
     const std::lock_guard<std::mutex> hold(position_lock);
     cur_interpret_ = cur_interpret;
     cur_album_ = cur_album;

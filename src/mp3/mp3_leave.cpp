@@ -30,11 +30,15 @@ constexpr char text_step_7[] = "7\n";
 constexpr int controller_pid = 0;
 
 void close_frame_pipe() {
-  // Frames still in the stream's buffer would only go to a decoder about to
-  // be ended, and might block on a pipe that it no longer drains.
-  __fpurge(write_f);
-  std::fclose(write_f);  // closes pipe_data[1]
-  write_f = nullptr;
+  if (write_f != nullptr) {
+    // Frames still in the stream's buffer would only go to a decoder about
+    // to be ended, and might block on a pipe that it no longer drains.
+    __fpurge(write_f);
+    std::fclose(write_f);  // closes pipe_data[1]
+    write_f = nullptr;
+  } else if (pipe_data[1] >= 0) {
+    close(pipe_data[1]);
+  }
   pipe_data[1] = -1;
   // The read end belongs to the decoder once it has started.
   if (pipe_data[0] >= 0) close(pipe_data[0]);
@@ -61,19 +65,23 @@ void leave_mp3_mode(mp3_session &session) {
   if (session.keys != nullptr) std::fclose(session.keys);
   session.keys = nullptr;
   std::fputs(text_step_1, stdout);
-  std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
-  std::fputs(text_step_1, stdout);
-  std::fputs(text_step_2, stdout);
-  std::fputs(text_step_3, stdout);
-  stop_reader(session.read_th);
-  std::fputs(text_step_4, stdout);
-  stop_writer(session.write_th);
-  std::fputs(text_step_5, stdout);
+  if (session.pipeline_started) {
+    std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
+    std::fputs(text_step_1, stdout);
+    std::fputs(text_step_2, stdout);
+    std::fputs(text_step_3, stdout);
+    stop_reader(session.read_th);
+    std::fputs(text_step_4, stdout);
+    stop_writer(session.write_th);
+    std::fputs(text_step_5, stdout);
+  }
   close_frame_pipe();
   free_ring();
   std::fputs(text_step_7, stdout);
-  signal_decoder_to_end();
-  std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
-  await_decoder_end();
+  if (session.pipeline_started) {  // and so the decoder, started right after it
+    signal_decoder_to_end();
+    std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
+    await_decoder_end();
+  }
   std::exit(0);
 }

@@ -65,9 +65,12 @@ void open_frame_pipe() {
   }
 }
 
-void scan_library() {
+void scan_library(mp3_session &session) {
   int artists = 0;
-  fs_entry **dir = open_entry(platform::cdrom_mount_point(), &artists, 1);
+  scan_options options;
+  options.watch = take_keys_during_scan;
+  options.context = &session;
+  fs_entry **dir = open_entry(platform::cdrom_mount_point(), &artists, 1, options);
   auto *root = static_cast<fs_entry *>(std::malloc(sizeof(fs_entry)));
   *root = fs_entry{artists, dir, strdup(platform::cdrom_mount_point())};
   root_fs = static_cast<fs_entry **>(std::malloc(sizeof(fs_entry *)));
@@ -122,15 +125,17 @@ void main_mpg() {
   lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
   std::fputs(text_open_cd, stdout);
   lcd_set_string(lcd_port, text_scanning, 2);
-  scan_library();
+  // Open before the scan, which watches it for keys.
+  session.keys = open_key_stream();
+  scan_library(session);
   fill_stopped_screen(session);
   open_file(1, 1, 1);
   std::fputs(text_selected, stdout);
   init_semaphores();
   write_f = fdopen(pipe_data[1], "w");
   if (write_f == nullptr) setup_failed("no stream on the frame pipe");
-  session.keys = open_key_stream();
   if (!start_pipeline(session.read_th, session.write_th)) setup_failed("no pipeline threads");
+  session.pipeline_started = true;
   std::fputs(text_fire_up, stdout);
   init_mpg_thread(nullptr);
   print_screen(text_begin, "");

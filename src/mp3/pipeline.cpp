@@ -3,7 +3,10 @@
 // in a pass is written only after the next pass, so one frame is always held
 // back. buffer_stat tells a pass started by a stray post (stop and start
 // pressed while a write is still in hand) to give way instead of touching a
-// slot the writer is using.
+// slot the writer is using. A title that ends without having handed a
+// single frame over and is selected again (the last title of an album
+// repeats) is reopened only after a second: otherwise the reader would
+// search it again and again at full speed.
 #include "mp3/pipeline.h"
 
 #include <semaphore.h>
@@ -13,6 +16,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <string>
 
 #include "ctl/ctl.h"
 #include "mp3/decoder.h"
@@ -51,6 +57,23 @@ constexpr int wake_writer_signal = SIGUSR1;
 std::atomic<bool> pipeline_ending{false};
 std::atomic<bool> writer_finished{false};
 
+// The wait before reopening a title that gave nothing; leaving the mode
+// cuts it short.
+std::chrono::milliseconds reopen_delay = std::chrono::seconds(1);
+std::mutex reopen_lock;
+std::condition_variable reopen_wake;
+
+// The reader thread's own: passes of the open title that accepted frames.
+// One frame is always held back, so the title has handed a frame over to
+// the writer only once a second pass has accepted one.
+int title_passes_accepted = 0;
+constexpr int passes_for_a_frame_handed_over = 2;
+
+void wait_before_reopening() {
+  std::unique_lock<std::mutex> hold(reopen_lock);
+  reopen_wake.wait_for(hold, reopen_delay, [] { return pipeline_ending.load(); });
+}
+
 int next_slot(int index) { return index == ring_slots - 1 ? 0 : index + 1; }
 
 // Waits for a post; false once the pipeline is being ended.
@@ -65,6 +88,7 @@ void open_step(frame_reader &reader) {
   const std::lock_guard<std::mutex> hold(position_lock);
   if (close_input != input_requested) return;
   if (!reader_open(reader, file_name)) end_mode_process(-1);
+  title_passes_accepted = 0;
   // buffer_stat stays as it is: a frame may still be waiting for the writer.
   close_input = input_current;
 }
@@ -76,10 +100,16 @@ void end_of_title(frame_reader &reader) {
   std::fputs(text_end_of_file, stdout);
   reader_close(reader);
   buffer_stat = ring_free;
+  bool same_title_again = false;
   {
     const std::lock_guard<std::mutex> hold(position_lock);
+    const std::string ended = file_name;
     ++cur_title;
     open_file(cur_interpret, cur_album, cur_title);
+    same_title_again = ended == file_name;
+  }
+  if (same_title_again && title_passes_accepted < passes_for_a_frame_handed_over) {
+    wait_before_reopening();
   }
   sem_post(readS);
 }
@@ -97,6 +127,8 @@ void reader_pass(frame_reader &reader) {
   if (reader_read_frames(reader, buffer[slot], frame_size[slot]) == frame_outcome::end_of_title) {
     end_of_title(reader);
     reader_warn_frame_size(reader);
+  } else {
+    ++title_passes_accepted;
   }
   // Forward and rewind last one pass; a key pressed meanwhile is kept.
   int jump = status_forward;
@@ -202,8 +234,17 @@ bool start_pipeline(pthread_t &read_th, pthread_t &write_th) {
   return pthread_create(&write_th, nullptr, write_func, nullptr) == 0;
 }
 
+void set_reopen_delay(std::chrono::milliseconds delay) {
+  const std::lock_guard<std::mutex> hold(reopen_lock);
+  reopen_delay = delay;
+}
+
 void stop_reader(pthread_t reader) {
-  pipeline_ending = true;
+  {
+    const std::lock_guard<std::mutex> hold(reopen_lock);
+    pipeline_ending = true;
+  }
+  reopen_wake.notify_all();
   sem_post(readS);
   pthread_join(reader, nullptr);
 }

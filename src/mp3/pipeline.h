@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -31,3 +32,7 @@ bool start_pipeline(pthread_t &read_th, pthread_t &write_th);
 // Neither touches the ring once these return.
 void stop_reader(pthread_t reader);
 void stop_writer(pthread_t writer);
+
+// How long the reader waits before it opens again a title that ended
+// without yielding a frame (1 s); tests lengthen it to see the wait.
+void set_reopen_delay(std::chrono::milliseconds delay);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "ctl/console_text.h"
 #include "ctl/ctl.h"
 #include "lcd/lcd.h"
 #include "mp3/library.h"
@@ -53,10 +54,11 @@ void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_e
       std::snprintf(file_name, file_name_bytes, "%s/%s/%s/%s", platform::cdrom_mount_point(),
                     artist.name, album.name, title.name);
   if (written < 0 || written >= file_name_bytes) {
-    std::printf(text_path_too_long, artist.name, album.name, title.name);
+    std::printf(text_path_too_long, console_escape(artist.name).c_str(),
+                console_escape(album.name).c_str(), console_escape(title.name).c_str());
     return;
   }
-  std::printf(text_file_name, file_name);
+  std::printf(text_file_name, console_escape(file_name).c_str());
   cur_interpret_ = cur_interpret = interp;
   cur_album_ = cur_album = alb;
   cur_title_ = cur_title = titl;
@@ -64,7 +66,8 @@ void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_e
   if (stat(file_name, &file_info) != 0 || !S_ISREG(file_info.st_mode)) return;
   std::printf(text_selected, static_cast<int>(interp), static_cast<int>(alb),
               static_cast<int>(titl));
-  // Names longer than a display line are cut; the display shows 40 columns.
+  // Names longer than a display line are cut; the display shows 40 columns
+  // of the names' own bytes.
   std::snprintf(lcd_l1, lcd_line_bytes, "%s -- %s", artist.name, album.name);
   std::snprintf(lcd_l2, lcd_line_bytes, "%s", title.name);
   lcd_clear(lcd_port);
