@@ -100,7 +100,12 @@ bool write_whole(int fd, const void *bytes, std::size_t size) {
 std::string log_record(const ScreenText &text) {
   const std::string_view line1(text + 1, display_columns);
   const std::string_view line2(text + display_columns + 2, display_columns);
-  return "|" + console_escape(line1) + "|" + console_escape(line2) + "|\n";
+  std::string record(1, '|');
+  record += console_escape(line1);
+  record += '|';
+  record += console_escape(line2);
+  record += "|\n";
+  return record;
 }
 
 // Several processes append, so each line goes out in one write on O_APPEND.
