@@ -112,7 +112,7 @@ void reader_pass(frame_reader &reader) {
 // Moves the writer onto the pipe of a decoder that replaced the one before.
 // What the old stream still buffers was meant for the decoder that is gone.
 void adopt_decoder_pipe(int write_end) {
-  std::FILE *stream = fdopen(write_end, "w");
+  std::FILE *stream = open_frame_stream(write_end);
   if (stream == nullptr) {
     close(write_end);
     return;
@@ -187,6 +187,8 @@ void *write_func(void *) {
   writer_finished = true;
   return nullptr;
 }
+
+std::FILE *open_frame_stream(int write_end) { return fdopen(write_end, "w"); }
 
 bool start_pipeline(pthread_t &read_th, pthread_t &write_th) {
   signal(SIGPIPE, SIG_IGN);
