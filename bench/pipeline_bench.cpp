@@ -1,12 +1,17 @@
-// The cost of the frame pipeline, each figure against a reference measured
-// in the same run on the same 10-minute 128 kbit/s title:
-//  - CPU: the reader and writer threads feeding `mpg123 -q -t -` against
-//    `mpg123 -q -t FILE` reading the title itself (decode only, no sound);
-//    the goal is a pipeline that costs at most 10% of the decoder's CPU;
-//  - throughput: the pipeline into an unpaced frame-sink against
-//    `cat FILE | frame-sink --no-pace`.
-// The pipeline runs as in the MP3 mode: same ring, same threads, same
-// one-page pipe, title selected through the library.
+// The cost of the frame pipeline against the decoder's, measured in the
+// same run on the same title of real encoder-made audio (synthesised music,
+// lame at 128 kbit/s):
+//  - reference: `mpg123 -q -t FILE`, the decoder reading the title itself
+//    (decode only, no sound), CPU per frame;
+//  - the reader and writer threads feeding a frame-sink that takes the
+//    stream at a player's real-time pace, CPU per frame; the goal is at most
+//    10% of the reference;
+//  - the same threads feeding `mpg123 -q -t -` as fast as it decodes;
+//  - throughput into an unpaced frame-sink against `cat FILE`.
+// The pipeline runs as in the MP3 mode: same ring, threads, frame pipe and
+// stream, title selected through the library. CPU is user+system time, so
+// that a loaded machine skews it little. Usage: pipeline_bench [SECONDS]
+// (length of the title, 60 by default).
 #include <fcntl.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -17,6 +22,7 @@
 
 #include "ctl/ctl.h"
 #include "emu/machine.h"
+#include "mp3/decoder.h"
 #include "mp3/library.h"
 #include "mp3/pipeline.h"
 #include "mp3/selection.h"
@@ -24,8 +30,8 @@
 
 namespace {
 
-constexpr unsigned int title_frames = 22969;  // 600 s of 1152-sample frames at 44100 Hz
 constexpr int runs = 3;
+unsigned int title_frames = 0;
 
 struct pipeline_run {
   double wall_seconds = 0;
@@ -74,11 +80,10 @@ pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
     open_file(1, 1, 1);
   }
   int frames[2];
-  if (pipe2(frames, O_CLOEXEC) != 0) std::abort();
-  fcntl(frames[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
+  if (!make_frame_pipe(frames)) std::abort();
   const pid_t decoder = bench::spawn(consumer, frames[0]);
   close(frames[0]);
-  write_f = fdopen(frames[1], "w");
+  write_f = open_frame_stream(frames[1]);
 
   pipeline_run run;
   const std::int64_t start = bench::now_nanoseconds();
@@ -101,33 +106,6 @@ pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
   return run;
 }
 
-// The floor that strict alternation sets: two threads handing a turn to
-// each other through two semaphores, once per frame, doing nothing else.
-double hand_off_cpu_seconds() {
-  sem_t turn[2];
-  for (sem_t &semaphore : turn) sem_init(&semaphore, 0, 0);
-  std::thread partner([&turn] {
-    for (unsigned int i = 0; i < title_frames; ++i) {
-      sem_wait(&turn[1]);
-      sem_post(&turn[0]);
-    }
-  });
-  const double cpu_before = [] {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return bench::cpu_seconds(usage);
-  }();
-  for (unsigned int i = 0; i < title_frames; ++i) {
-    sem_post(&turn[1]);
-    sem_wait(&turn[0]);
-  }
-  partner.join();
-  rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  for (sem_t &semaphore : turn) sem_destroy(&semaphore);
-  return bench::cpu_seconds(usage) - cpu_before;
-}
-
 // `cat FILE | frame-sink --no-pace`: wall time.
 double cat_into_sink(const std::string &title) {
   int frames[2];
@@ -142,50 +120,59 @@ double cat_into_sink(const std::string &title) {
   return (bench::now_nanoseconds() - start) / 1e9;
 }
 
+double median_per_frame(const std::vector<double> &seconds) {
+  return bench::median(seconds) / title_frames * 1e6;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  if (seconds <= 0) return 2;
   const std::string disc = std::filesystem::temp_directory_path() /
                            ("discbox-pipeline-bench-" + std::to_string(getpid()));
   const std::string title = disc + "/A/B/t1.mp3";
-  bench::write_title(title, title_frames, 128);
-  bench::write_title(disc + "/A/B/t2.mp3", 1, 128);
+  if (!bench::encode_music(title, seconds, 220) ||
+      !bench::encode_music(disc + "/A/B/t2.mp3", 1, 330)) {
+    std::fprintf(stderr, "sox or lame failed: scripts/install-deps.sh installs them\n");
+    return 1;
+  }
+  title_frames = bench::count_frames(title);
   // The player's console lines would drown the report.
   FILE *report = fdopen(dup(STDOUT_FILENO), "w");
   if (std::freopen("/dev/null", "w", stdout) == nullptr) return 1;
   prepare_player(disc);
 
-  std::fprintf(report, "title: %u frames (600 s at 128 kbit/s), median of %d runs\n\n",
-               title_frames, runs);
-  if (bench::on_path("mpg123")) {
-    std::vector<double> decoder_alone, pipeline, decoder_fed;
-    for (int i = 0; i < runs; ++i) {
-      decoder_alone.push_back(
-          bench::wait_cpu_seconds(bench::spawn({"mpg123", "-q", "-t", title}, -1)));
-      const pipeline_run run = run_pipeline({"mpg123", "-q", "-t", "-"});
-      pipeline.push_back(run.pipeline_cpu);
-      decoder_fed.push_back(run.consumer_cpu);
-    }
-    std::vector<double> hand_offs;
-    for (int i = 0; i < runs; ++i) hand_offs.push_back(hand_off_cpu_seconds());
-    const double reference = bench::median(decoder_alone), own = bench::median(pipeline);
-    const double floor = bench::median(hand_offs);
-    std::fprintf(report, "CPU (user+sys)\n");
-    std::fprintf(report, "  mpg123 -q -t FILE (reference)     %8.3f s  (%.3f ms per s of audio)\n",
-                 reference, reference / 600 * 1e3);
-    std::fprintf(report, "  mpg123 -q -t - fed by the pipeline %7.3f s\n",
-                 bench::median(decoder_fed));
-    std::fprintf(report, "  pipeline threads                  %8.3f s  (%.2f us per frame)\n", own,
-                 own / title_frames * 1e6);
-    std::fprintf(report, "  of which the thread hand-offs     %8.3f s  (%.2f us per frame)\n",
-                 floor, floor / title_frames * 1e6);
-    std::fprintf(report, "  pipeline / reference decoder      %8.1f %%  (goal: at most 10 %%)\n\n",
-                 own / reference * 100);
-  } else {
-    std::fprintf(report,
-                 "CPU: mpg123 not found, skipped (scripts/install-deps.sh test installs it)\n\n");
+  std::fprintf(report, "title: %u frames (%d s of lame-encoded music at 128 kbit/s)\n\n",
+               title_frames, seconds);
+  if (!bench::on_path("mpg123")) {
+    std::fprintf(report, "mpg123 not found (scripts/install-deps.sh test installs it)\n");
+    std::filesystem::remove_all(disc);
+    return 1;
   }
-
+  std::vector<double> decoder_alone, fed_pipeline, decoder_fed;
+  for (int i = 0; i < 2 * runs - 1; ++i) {
+    decoder_alone.push_back(
+        bench::wait_cpu_seconds(bench::spawn({"mpg123", "-q", "-t", title}, -1)));
+  }
+  const pipeline_run paced = run_pipeline({bench::frame_sink()});
+  for (int i = 0; i < runs; ++i) {
+    const pipeline_run run = run_pipeline({"mpg123", "-q", "-t", "-"});
+    fed_pipeline.push_back(run.pipeline_cpu);
+    decoder_fed.push_back(run.consumer_cpu);
+  }
+  const double reference = median_per_frame(decoder_alone);
+  const double own = paced.pipeline_cpu / title_frames * 1e6;
+  std::fprintf(report, "CPU per frame (user+sys)\n");
+  std::fprintf(report, "  mpg123 -q -t FILE (reference decoder)   %7.2f us\n", reference);
+  std::fprintf(report, "  pipeline threads, real-time pace        %7.2f us\n", own);
+  std::fprintf(report, "  pipeline threads, into mpg123 -t -      %7.2f us\n",
+               median_per_frame(fed_pipeline));
+  std::fprintf(report, "  mpg123 -q -t - fed by the pipeline      %7.2f us\n",
+               median_per_frame(decoder_fed));
+  std::fprintf(report,
+               "  pipeline / reference decoder            %7.1f %%  (goal: at most 10 %%)\n\n",
+               own / reference * 100);
   std::vector<double> pipeline_wall, cat_wall;
   for (int i = 0; i < runs; ++i) {
     pipeline_wall.push_back(run_pipeline({bench::frame_sink(), "--no-pace"}).wall_seconds);

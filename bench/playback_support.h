@@ -1,5 +1,6 @@
 // What the playback benchmarks share: title files made by the disc
-// generator, child processes with their CPU time, and the monotonic clock.
+// generator or encoded from synthesised music, child processes with their
+// CPU time, and the monotonic clock.
 // Header-only, since each benchmark is one program of its own.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -47,6 +49,43 @@ inline void write_title(const std::string &path, unsigned int frames, unsigned i
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char *>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Encodes `seconds` of music-like sound (a swept tone over noise, with
+// tremolo; `tone` in Hz moves the sweep, so that titles differ) as a
+// 128 kbit/s title at `path` with lame. Silent frames cost a decoder a
+// fraction of what real audio costs, so references are made of this. False
+// when sox or lame failed.
+inline bool encode_music(const std::string &path, int seconds, int tone) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  const std::string wav = path + ".wav";
+  const std::string make = "sox -n -r 44100 -b 16 -c 2 " + wav + " synth " +
+                           std::to_string(seconds) + " sine " + std::to_string(tone) + ":" +
+                           std::to_string(tone * 4) + " pinknoise tremolo 6 vol 0.5";
+  const std::string encode = "lame --quiet -b 128 " + wav + " " + path;
+  const bool made = std::system((make + " >/dev/null 2>&1").c_str()) == 0 &&
+                    std::system((encode + " >/dev/null 2>&1").c_str()) == 0;
+  std::filesystem::remove(wav);
+  return made;
+}
+
+// The MPEG-1 Layer III frames of a constant-bitrate 44.1 kHz title, walked
+// by their headers.
+inline unsigned int count_frames(const std::string &path) {
+  static constexpr unsigned int kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                            112, 128, 160, 192, 224, 256, 320, 0};
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  unsigned int frames = 0;
+  for (std::size_t at = 0; at + 4 <= bytes.size();) {
+    const auto b1 = static_cast<std::uint8_t>(bytes[at + 1]);
+    const auto b2 = static_cast<std::uint8_t>(bytes[at + 2]);
+    const unsigned int rate = kbps[b2 >> 4];
+    if (static_cast<std::uint8_t>(bytes[at]) != 0xFF || (b1 & 0xE0) != 0xE0 || rate == 0) break;
+    at += rate * 144000u / 44100u + ((b2 & 0x02) ? 1 : 0);
+    ++frames;
+  }
+  return frames;
 }
 
 // Starts `argv` (found on PATH) with `input` as its standard input (-1: ours)

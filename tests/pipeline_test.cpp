@@ -26,8 +26,7 @@ using namespace std::chrono_literals;
 
 class PipelineTest : public Mp3DiscFixture {
  protected:
-  static constexpr int pipe_bytes = 4096;  // room for nine frames
-  static constexpr int frame_bytes = 417;  // 128 kbit/s, as the disc generator writes by default
+  static constexpr int pipe_bytes = 4096;  // one page, as the mode's frame pipe
   static constexpr auto patience = 30s;
 
   void SetUp() override {
@@ -128,13 +127,14 @@ class PipelineTest : public Mp3DiscFixture {
     return bytes;
   }
 
-  // Waits, reading nothing, until the writer is inside a write that cannot
-  // finish: the one-page pipe has no room for another frame. Until the test
-  // reads again the reader waits for the writer and nothing moves, so a key
-  // set now is seen by the writer right after that write.
+  // Waits, reading nothing, until the writer has a frame in hand while the
+  // pipe still holds one: it writes only into a drained pipe, so that write
+  // cannot finish. Until the test reads again the reader waits for the
+  // writer and nothing moves, so a key set now is seen by the writer right
+  // after that write (or, when the writer was just leaving the write before,
+  // right after that one).
   bool writer_blocked() {
-    return eventually(
-        [&] { return buffer_stat == 4 && bytes_in_pipe() > pipe_bytes - frame_bytes; });
+    return eventually([&] { return buffer_stat == 4 && bytes_in_pipe() > 0; });
   }
 
   // Reads the pipe until `settled` holds, then what is left in it.

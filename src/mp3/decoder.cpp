@@ -175,9 +175,9 @@ bool make_frame_pipe(int ends[2]) {
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
   // The decoder's pace is the only pacing of the pipeline, so whatever the
   // pipe holds is still heard after a pause, a stop or a change of title.
-  // One page is what the pipe held on the machine this design comes from: a
-  // quarter of a second at 128 kbit/s, where today's default would be four
-  // seconds.
+  // One page is the least a pipe can hold (today's default would be four
+  // seconds at 128 kbit/s); the writer also waits for it to drain before it
+  // writes again, so a replacement decoder's pipe must be sized the same.
   fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
   return true;
 }

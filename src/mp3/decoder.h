@@ -19,7 +19,8 @@ pid_t decoder_pid();
 inline constexpr char decoder_buffer_kilobytes[] = "2048";
 
 // Makes a frame pipe: both ends close-on-exec, holding one page. False when
-// no pipe can be made.
+// no pipe can be made. Every decoder's pipe is made here, and the writer's
+// stream on it by open_frame_stream.
 bool make_frame_pipe(int ends[2]);
 
 // Starts the decoder on pipe_data[0], which then belongs to the decoder

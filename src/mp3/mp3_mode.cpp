@@ -132,7 +132,7 @@ void main_mpg() {
   open_file(1, 1, 1);
   std::fputs(text_selected, stdout);
   init_semaphores();
-  write_f = fdopen(pipe_data[1], "w");
+  write_f = open_frame_stream(pipe_data[1]);
   if (write_f == nullptr) setup_failed("no stream on the frame pipe");
   if (!start_pipeline(session.read_th, session.write_th)) setup_failed("no pipeline threads");
   session.pipeline_started = true;
