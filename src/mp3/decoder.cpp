@@ -237,6 +237,12 @@ void stop_waiting_for_decoder() {
   decoder_changed.notify_all();
 }
 
+void stop_replacing_decoder() {
+  const std::lock_guard<std::mutex> hold(decoder_lock);
+  ending = true;
+  decoder_changed.notify_all();
+}
+
 void signal_decoder_to_end() {
   const std::lock_guard<std::mutex> hold(decoder_lock);
   ending = true;

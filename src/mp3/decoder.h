@@ -42,6 +42,10 @@ void stop_waiting_for_decoder();
 // No decoder is started after this. Does nothing when no decoder runs. Safe
 // from any thread.
 void end_decoder();
+// No decoder is started after this, and one that ends is no longer reported:
+// leaving the mode closes the frame pipe before it ends the decoder, and a
+// decoder that ends at the end of its input then is no failure.
+void stop_replacing_decoder();
 // The two halves of end_decoder, for a caller that reports in between.
 void signal_decoder_to_end();
 void await_decoder_end();

@@ -66,6 +66,7 @@ void leave_mp3_mode(mp3_session &session) {
   session.keys = nullptr;
   std::fputs(text_step_1, stdout);
   if (session.pipeline_started) {
+    stop_replacing_decoder();
     std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
     std::fputs(text_step_1, stdout);
     std::fputs(text_step_2, stdout);
