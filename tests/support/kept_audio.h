@@ -11,7 +11,8 @@
 using sector_lines = std::vector<std::string>;
 
 sector_lines kept_sectors(const std::string &stream_file);
-// The runs without the closing "sectors N" line.
+// The runs without the closing "sectors N" line, nor a sector that the
+// stream, still being written, ends inside.
 sector_lines kept_runs(const std::string &stream_file);
 
 // Waits until the kept runs satisfy `done`; returns the runs seen last.
