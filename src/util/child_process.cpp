@@ -1,0 +1,69 @@
+// Ending and reaping a held child process.
+#include "util/child_process.h"
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <csignal>
+#include <thread>
+#include <utility>
+
+namespace util {
+
+namespace {
+
+// How often end() looks whether the child has gone within the grace time.
+constexpr auto end_poll_interval = std::chrono::milliseconds(10);
+
+}  // namespace
+
+child_process::child_process(child_process &&other) noexcept
+    : pid_(other.release()), grace_(other.grace_) {}
+
+child_process &child_process::operator=(child_process &&other) noexcept {
+  if (this != &other) {
+    end();
+    grace_ = other.grace_;
+    pid_ = other.release();
+  }
+  return *this;
+}
+
+std::optional<int> child_process::poll() {
+  if (pid_ <= 0) return std::nullopt;
+  int status = 0;
+  pid_t ended;
+  while ((ended = waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (ended == 0) return std::nullopt;
+  pid_ = -1;
+  // ECHILD: reaped elsewhere already; nothing is left to wait for.
+  return ended < 0 ? 0 : status;
+}
+
+int child_process::wait() {
+  if (pid_ <= 0) return 0;
+  int status = 0;
+  pid_t ended;
+  while ((ended = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  return ended < 0 ? 0 : status;
+}
+
+std::optional<int> child_process::end() {
+  if (pid_ <= 0) return std::nullopt;
+  if (auto status = poll()) return status;
+  kill(pid_, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + grace_;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (auto status = poll()) return status;
+    std::this_thread::sleep_for(end_poll_interval);
+  }
+  kill(pid_, SIGKILL);
+  return wait();
+}
+
+pid_t child_process::release() { return std::exchange(pid_, -1); }
+
+}  // namespace util
