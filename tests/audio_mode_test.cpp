@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "support/eventually.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -33,16 +34,14 @@ class AudioMode : public ::testing::Test {
 
   // Waits until the drive log holds `count` lines that start with `request`.
   bool drive_received(const std::string &request, int count = 1) {
-    for (int tries = 0; tries < 600; ++tries) {
-      auto lines = read_lines(folder_.file("drive"));
-      if (std::count_if(lines.begin(), lines.end(), [&](const std::string &line) {
-            return line.rfind(request, 0) == 0;
-          }) >= count) {
-        return true;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return eventually(
+        [&] {
+          auto lines = read_lines(folder_.file("drive"));
+          return std::count_if(lines.begin(), lines.end(), [&](const std::string &line) {
+                   return line.rfind(request, 0) == 0;
+                 }) >= count;
+        },
+        30s, 50ms);
   }
 
   TemporaryFolder folder_;
@@ -71,7 +70,7 @@ TEST_F(AudioMode, PauseResumeStopAndPlayDriveTheDrive) {
   sim_->type("N");
   EXPECT_TRUE(drive_received("PLAYMSF 00:02:00-01:04:74 ok", 2));
   sim_->type("X");
-  at_ = sim_->wait_for(" eject cd-a\n ", at_);
+  at_ = sim_->wait_for(" eject cd-a\n", at_);
   ASSERT_NE(at_, std::string::npos);
   auto lines = read_lines(folder_.file("drive"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "PAUSE"), 1);

@@ -56,7 +56,7 @@ TEST_F(DecoderRestartTest, DecoderThatEndsIsReplacedAndTheStreamGoesOnInWholeFra
   at = sim.wait_for("mpg123 ended by signal 9\n", at);
   ASSERT_NE(at, std::string::npos) << sim.output();
   sim.type("b");
-  at = sim.wait_for(" pause\n ", at);
+  at = sim.wait_for(" pause\n", at);
   ASSERT_NE(at, std::string::npos) << sim.output();
   at = sim.wait_for("Try to start the mp3 player the 3. time...\n", at);
   ASSERT_NE(at, std::string::npos) << sim.output();

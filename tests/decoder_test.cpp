@@ -69,7 +69,7 @@ TEST_F(DecoderTest, HangingDecoderIsKilledAndTheModeStillLeavesInOrder) {
   sim->type("mn");
   std::this_thread::sleep_for(500ms);
   sim->type("x");
-  size_t at = sim->wait_for(" leave mp3 modus\n ");
+  size_t at = sim->wait_for(" leave mp3 modus\n");
   for (const char *step : {"3\n", "4\n", "5\n", "7\n", " KILL 0 ", "unmount 0\nand eject 1\n"}) {
     at = sim->wait_for(step, at);
     ASSERT_NE(at, std::string::npos) << step << "\n" << sim->output();

@@ -11,6 +11,7 @@
 
 #include "audio/cd.h"
 #include "emu/drive.h"
+#include "support/eventually.h"
 #include "support/kept_audio.h"
 #include "support/machine_fixture.h"
 #include "support/processes.h"
@@ -47,13 +48,14 @@ class DigitalPlayback : public MachineFixture {
 
   // Polls the way the audio mode's keys do, until the play has completed.
   void wait_until_completed(cd &drive) {
-    for (int polls = 0; polls < 3000; ++polls) {
-      const auto before = drive_log().size();
-      drive.read_position();
-      if (drive.playing() == 0 && drive.paused() == 0 && drive_log().size() > before) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ADD_FAILURE() << "the play did not complete";
+    const bool completed = eventually(
+        [&] {
+          const auto before = drive_log().size();
+          drive.read_position();
+          return drive.playing() == 0 && drive.paused() == 0 && drive_log().size() > before;
+        },
+        std::chrono::seconds(30));
+    if (!completed) ADD_FAILURE() << "the play did not complete";
   }
 
   size_t requests_starting(const std::string &prefix) const {
@@ -97,11 +99,12 @@ TEST_F(DigitalPlayback, StatusIsTheStreamsAndCompletionIsReportedOnce) {
 
   // In disc order the completion of track 2 starts track 3 alone.
   wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 2, 149); });
-  for (int polls = 0; polls < 3000 && requests_starting("PLAYMSF 00:06:00-00:07:74") == 0;
-       ++polls) {
-    drive.read_status();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  eventually(
+      [&] {
+        drive.read_status();
+        return requests_starting("PLAYMSF 00:06:00-00:07:74") > 0;
+      },
+      std::chrono::seconds(30));
   EXPECT_EQ(requests_starting("PLAYMSF 00:06:00-00:07:74"), 1u);
   const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 3, 149); });
   EXPECT_EQ(runs, (sector_lines{"2:0-149", "3:0-149"})) << "pause and resume lost nothing";
@@ -167,10 +170,12 @@ TEST_F(DigitalPlayback, CompletedDiscInRandomOrderPlaysOneWholeTrack) {
 
   drive.play(1, 3);
   wait_for_runs(kept(), [](const sector_lines &r) { return r.size() >= 6 && reached(r, 3, 149); });
-  for (int polls = 0; polls < 3000 && requests_starting("PLAYMSF") < 3; ++polls) {
-    drive.read_status();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  eventually(
+      [&] {
+        drive.read_status();
+        return requests_starting("PLAYMSF") >= 3;
+      },
+      std::chrono::seconds(30));
   const auto runs = wait_for_runs(
       kept(), [](const sector_lines &r) { return r.size() >= 7 && r.back().ends_with("-149"); });
   ASSERT_EQ(runs.size(), 7u);

@@ -16,6 +16,7 @@
 
 #include "ctl/ctl.h"
 #include "mp3/selection.h"
+#include "support/eventually.h"
 #include "support/frame_stamps.h"
 #include "support/mp3_disc_fixture.h"
 #include "support/stdout_tap.h"
@@ -134,12 +135,12 @@ class PipelineTest : public Mp3DiscFixture {
   // after that write (or, when the writer was just leaving the write before,
   // right after that one).
   bool writer_blocked() {
-    return eventually([&] { return buffer_stat == 4 && bytes_in_pipe() > 0; });
+    return soon([&] { return buffer_stat == 4 && bytes_in_pipe() > 0; });
   }
 
   // Reads the pipe until `settled` holds, then what is left in it.
   bool drain_until(const std::function<bool()> &settled) {
-    const bool reached = eventually([&] {
+    const bool reached = soon([&] {
       drain();
       return settled();
     });
@@ -147,13 +148,8 @@ class PipelineTest : public Mp3DiscFixture {
     return reached;
   }
 
-  static bool eventually(const std::function<bool()> &condition) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
+  static bool soon(const std::function<bool()> &condition) {
+    return eventually(condition, patience, 1ms);
   }
 
   static std::vector<frame_id> joined(std::initializer_list<std::vector<frame_id>> runs) {
@@ -252,13 +248,10 @@ TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
   start();
   post(readS);
   // The reader has asked for the next title once it moved cur_title on.
-  for (int look = 0; look < 2000; ++look) {
-    {
-      const std::lock_guard<std::mutex> hold(position_lock);
-      if (cur_title != 1) break;
-    }
-    std::this_thread::sleep_for(10ms);
-  }
+  soon([] {
+    const std::lock_guard<std::mutex> hold(position_lock);
+    return cur_title != 1;
+  });
   stop();
   set_reopen_delay(std::chrono::seconds(1));
   const std::string console = testing::internal::GetCapturedStdout();

@@ -15,6 +15,7 @@
 
 #include "mkdisc/title_audio.h"
 #include "mp3/mpeg_header.h"
+#include "support/eventually.h"
 #include "support/frame_stamps.h"
 #include "support/processes.h"
 #include "support/sim_process.h"
@@ -184,11 +185,7 @@ TEST_F(RealFilesTest, RewindOnVbrAndOn320LandsOnFrameStarts) {
     return ids;
   };
   auto wait_for_frames = [&](size_t count) {
-    for (int tries = 0; tries < 12000; ++tries) {
-      if (received_ids().size() >= count) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
+    return eventually([&] { return received_ids().size() >= count; }, 120s);
   };
 
   auto sim = start(folder_.file("disc"), "4");
@@ -197,7 +194,7 @@ TEST_F(RealFilesTest, RewindOnVbrAndOn320LandsOnFrameStarts) {
   sim->type("f");
   ASSERT_TRUE(wait_for_frames(received_ids().size() + 40));
   sim->type("e");
-  ASSERT_NE(sim->wait_for(" next title\n "), std::string::npos) << sim->output();
+  ASSERT_NE(sim->wait_for(" next title\n"), std::string::npos) << sim->output();
   ASSERT_TRUE(wait_for_frames(received_ids().size() + 80));
   sim->type("f");
   ASSERT_TRUE(wait_for_frames(received_ids().size() + 40));

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "sector_runs.h"
+#include "support/eventually.h"
 
 sector_lines kept_sectors(const std::string &stream_file) {
   std::ifstream in(stream_file, std::ios::binary);
@@ -24,12 +25,14 @@ sector_lines kept_runs(const std::string &stream_file) {
 sector_lines wait_for_runs(const std::string &stream_file,
                            const std::function<bool(const sector_lines &)> &done,
                            std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    sector_lines runs = kept_runs(stream_file);
-    if (done(runs) || std::chrono::steady_clock::now() >= deadline) return runs;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  sector_lines runs;
+  eventually(
+      [&] {
+        runs = kept_runs(stream_file);
+        return done(runs);
+      },
+      timeout);
+  return runs;
 }
 
 bool reached(const sector_lines &runs, int track, int sector) {

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/eventually.h"
+
 namespace {
 
 char process_state(pid_t pid) {
@@ -50,12 +52,7 @@ std::vector<pid_t> pids_in(const std::string &path) {
 }
 
 bool wait_for_size(const std::string &path, std::size_t bytes, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (size_of(path) < bytes) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return eventually([&] { return size_of(path) >= bytes; }, timeout);
 }
 
 std::size_t wait_until_quiet(const std::string &path, std::chrono::milliseconds quiet) {
