@@ -1,9 +1,10 @@
 // The cable between the parallel port and the HD44780: which register bit
-// drives which display pin, and which lines the port inverts. The emulated
-// port and the replay of a real machine's port writes (tools/port-replay)
-// both turn register values into pin levels here, so the wiring is named
-// once, apart from the driver's own description of it: a wrong bit in the
-// driver then shows up as a wrong display rather than being mirrored.
+// drives which display pin, and which lines the port inverts. The model of
+// the port (display_port.h), which the emulated port and the replay of a
+// real machine's port writes (tools/port-replay) both run, turns register
+// values into pin levels here, so the wiring is named once, apart from the
+// driver's own description of it: a wrong bit in the driver then shows up
+// as a wrong display rather than being mirrored.
 #pragma once
 
 #include "emu/hd44780.h"

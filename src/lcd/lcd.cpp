@@ -1,19 +1,22 @@
-// The display driver: each operation is a fixed sequence of data bytes,
-// E pulses and busy-waits, in the order the controller needs them. The
-// driver keeps no state of its own; everything lives in the controller and
-// in the port's registers.
+// The display driver: each operation is a list of steps (lcd_step.h), a
+// byte, its register, the waits and the value the control register rests
+// at, in the order the controller needs them. The driver keeps no state of
+// its own; everything lives in the controller and in the port's registers.
 #include "lcd/lcd.h"
 
 #include <cstdio>
 #include <mutex>
 
 #include "lcd/delay.h"
+#include "lcd/lcd_step.h"
 #include "lcd/lcd_timing.h"
 #include "lcd/lcd_wiring.h"
 #include "platform/platform.h"
 
 namespace {
 
+using lcd_step::put_step;
+using lcd_step::Step;
 using lcd_wiring::Enable;
 using lcd_wiring::Register;
 using lcd_wiring::Transfer;
@@ -37,45 +40,29 @@ constexpr int line_characters = 40;
 // Serialises whole operations: in the MP3 mode two threads use the display.
 std::mutex display_mutex;
 
-void put_data(unsigned int addr, unsigned char byte) {
-  platform::port_write(static_cast<unsigned short>(addr + lcd_wiring::data_register_offset), byte);
+// An instruction whose pulse follows its byte at once.
+constexpr Step instruction(unsigned char byte, unsigned long after) {
+  return {
+      .byte = byte, .pulse = Register::instruction, .pulse_wait = step_wait, .after_pulse = after};
 }
 
-void put_control(unsigned int addr, Register target, Transfer transfer, Enable enable) {
-  platform::port_write(static_cast<unsigned short>(addr + lcd_wiring::control_register_offset),
-                       lcd_wiring::control_value(target, transfer, enable));
-}
+// The controller's reset by instruction wants the function set three times;
+// the data register keeps the byte for the second and third.
+constexpr Step function_set = instruction(function_set_8bit_2lines_5x8, function_set_wait);
+constexpr Step function_set_again{
+    .pulse = Register::instruction, .pulse_wait = step_wait, .after_pulse = function_set_wait};
 
-// E low, high, low again; the controller takes the byte on the falling edge.
-void pulse(unsigned int addr, Register target, unsigned long wait) {
-  put_control(addr, target, Transfer::write, Enable::low);
-  udelay_sub(wait);
-  put_control(addr, target, Transfer::write, Enable::high);
-  udelay_sub(wait);
-  put_control(addr, target, Transfer::write, Enable::low);
-}
-
-// The value the control register rests at after some operations: E low and
-// R/W on read, so that nothing the lines do can reach the controller.
-void rest(unsigned int addr, Register target) {
-  put_control(addr, target, Transfer::read, Enable::low);
-}
-
-// An instruction whose first control write follows the data byte at once.
-void instruction(unsigned int addr, unsigned char byte, unsigned long after) {
-  put_data(addr, byte);
-  pulse(addr, Register::instruction, step_wait);
-  udelay_sub(after);
-}
+constexpr Step clear_step{.byte = clear_display,
+                          .after_byte = character_wait,
+                          .pulse = Register::instruction,
+                          .pulse_wait = character_wait,
+                          .after_pulse = clear_home_wait,
+                          .rest = Register::instruction,
+                          .after_rest = character_wait};
 
 void clear_locked(unsigned int addr) {
   lcd_wait(addr);
-  put_data(addr, clear_display);
-  udelay_sub(character_wait);
-  pulse(addr, Register::instruction, character_wait);
-  udelay_sub(clear_home_wait);
-  rest(addr, Register::instruction);
-  udelay_sub(character_wait);
+  put_step(addr, clear_step);
 }
 
 }  // namespace
@@ -85,16 +72,12 @@ void lcd_init(unsigned int addr) {
   std::fputs(text_init_banner, stdout);
   std::printf(text_port_access_result, platform::request_port_access());
 
-  // Three function sets, as the controller's reset-by-instruction wants; the
-  // data register keeps the byte for the second and third.
-  put_data(addr, function_set_8bit_2lines_5x8);
-  for (int i = 0; i < 3; ++i) {
-    pulse(addr, Register::instruction, step_wait);
-    udelay_sub(function_set_wait);
-  }
-  instruction(addr, display_on_no_cursor, step_wait);
+  put_step(addr, function_set);
+  put_step(addr, function_set_again);
+  put_step(addr, function_set_again);
+  put_step(addr, instruction(display_on_no_cursor, step_wait));
   clear_locked(addr);
-  instruction(addr, entry_increment_no_shift, step_wait);
+  put_step(addr, instruction(entry_increment_no_shift, step_wait));
 }
 
 void lcd_clear(unsigned int addr) {
@@ -106,74 +89,78 @@ void lcd_set_string(unsigned int addr, const char *string, unsigned int line) {
   if (string == nullptr) return;
   std::lock_guard lock(display_mutex);
   lcd_wait(addr);
-  put_data(addr, line == 1 ? set_display_address : set_display_address | line2_address);
-  udelay_sub(address_wait);
-  pulse(addr, Register::instruction, address_wait);
-  udelay_sub(address_wait);
-
+  const unsigned char address =
+      line == 1 ? set_display_address : set_display_address | line2_address;
+  put_step(addr, {.byte = address,
+                  .after_byte = address_wait,
+                  .pulse = Register::instruction,
+                  .pulse_wait = address_wait,
+                  .after_pulse = address_wait});
   for (int written = 0; string[written] != '\0' && written < line_characters; ++written) {
-    put_data(addr, static_cast<unsigned char>(string[written]));
-    udelay_sub(character_wait);
-    pulse(addr, Register::data, character_wait);
+    put_step(addr, {.byte = static_cast<unsigned char>(string[written]),
+                    .after_byte = character_wait,
+                    .pulse = Register::data,
+                    .pulse_wait = character_wait});
   }
-  udelay_sub(step_wait);
-  rest(addr, Register::data);
-  udelay_sub(step_wait);
+  // After the last character, or after the address when there is none.
+  put_step(addr, {.after_pulse = step_wait, .rest = Register::data, .after_rest = step_wait});
 }
 
 void lcd_set_char(unsigned int addr, unsigned char charakter, unsigned int position) {
   std::lock_guard lock(display_mutex);
   lcd_wait(addr);
-  put_data(addr, static_cast<unsigned char>(position | set_display_address));
-  udelay_sub(address_wait);
-  pulse(addr, Register::instruction, address_wait);
-  udelay_sub(address_wait);
-  rest(addr, Register::data);
-  udelay_sub(address_wait);
-
+  put_step(addr, {.byte = static_cast<unsigned char>(position | set_display_address),
+                  .after_byte = address_wait,
+                  .pulse = Register::instruction,
+                  .pulse_wait = address_wait,
+                  .after_pulse = address_wait,
+                  .rest = Register::data,
+                  .after_rest = address_wait});
   lcd_wait(addr);
-  put_data(addr, charakter);
-  udelay_sub(address_wait);
-  pulse(addr, Register::data, address_wait);
-  udelay_sub(address_wait);
-  rest(addr, Register::data);
-  udelay_sub(address_wait);
+  put_step(addr, {.byte = charakter,
+                  .after_byte = address_wait,
+                  .pulse = Register::data,
+                  .pulse_wait = address_wait,
+                  .after_pulse = address_wait,
+                  .rest = Register::data,
+                  .after_rest = address_wait});
 }
 
 void lcd_cg(unsigned int addr, unsigned int position) {
   std::lock_guard lock(display_mutex);
-  put_data(addr, static_cast<unsigned char>(position | set_generator_address));
-  udelay_sub(step_wait);
-  pulse(addr, Register::instruction, step_wait);
-  udelay_sub(step_wait);
-  rest(addr, Register::data);
-  udelay_sub(step_wait);
+  put_step(addr, {.byte = static_cast<unsigned char>(position | set_generator_address),
+                  .after_byte = step_wait,
+                  .pulse = Register::instruction,
+                  .pulse_wait = step_wait,
+                  .after_pulse = step_wait,
+                  .rest = Register::data,
+                  .after_rest = step_wait});
 }
 
 void lcd_shift_left(unsigned int addr) {
   std::lock_guard lock(display_mutex);
-  instruction(addr, shift_display_left, step_wait);
+  put_step(addr, instruction(shift_display_left, step_wait));
 }
 
 void lcd_shift_right(unsigned int addr) {
   std::lock_guard lock(display_mutex);
-  instruction(addr, shift_display_right, step_wait);
+  put_step(addr, instruction(shift_display_right, step_wait));
 }
 
 void lcd_return(unsigned long addr) {
   std::lock_guard lock(display_mutex);
   const auto base = static_cast<unsigned int>(addr);
   lcd_wait(base);
-  instruction(base, return_home, clear_home_wait);
+  put_step(base, instruction(return_home, clear_home_wait));
 }
 
 int lcd_busy(unsigned int addr) {
   std::lock_guard lock(display_mutex);
-  put_control(addr, Register::data, Transfer::read, Enable::high);
+  lcd_step::put_control(addr, Register::data, Transfer::read, Enable::high);
   udelay_sub(step_wait);
-  put_control(addr, Register::data, Transfer::read, Enable::low);
+  lcd_step::put_control(addr, Register::data, Transfer::read, Enable::low);
   udelay_sub(step_wait);
-  put_control(addr, Register::data, Transfer::read, Enable::high);
+  lcd_step::put_control(addr, Register::data, Transfer::read, Enable::high);
   udelay_sub(step_wait);
   const unsigned char lines =
       platform::port_read(static_cast<unsigned short>(addr + lcd_wiring::data_register_offset));

@@ -1,19 +1,15 @@
+// Reading qemu's trace of the port writes, and feeding them into the same
+// model of the port and display that the emulator runs.
 #include "port-replay/replay.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#include "emu/display_cable.h"
 
 namespace port_replay {
 
 namespace {
 
 constexpr char event_name[] = "parallel_ioport_write";
-constexpr unsigned int data_offset = 0;
-constexpr unsigned int control_offset = 2;
-// A PC's port comes up with E low and R/W high: the display idles.
-constexpr unsigned char power_on_control = 0xC0;
 
 bool hex_after(const std::string &line, const char *label, unsigned int &value) {
   const std::size_t at = line.find(label);
@@ -57,41 +53,23 @@ line_kind parse_trace_line(const std::string &line, port_write &write) {
   return line_kind::write;
 }
 
-replay::replay(std::ostream &out) : out_(out), control_register_(power_on_control) {
-  display_.drive(sim::display_pins(data_register_, control_register_), 0);
-  last_shown_ = shown();
-}
+replay::replay(std::ostream &out) : out_(out), last_shown_(port_.screen()) {}
 
 void replay::feed(const port_write &write, long line_number) {
   if (write.offset == mark_offset) {
     out_ << "@@ step " << write.value << "\n";
     return;
   }
-  if (write.offset == data_offset) {
-    data_register_ = static_cast<unsigned char>(write.value);
-  } else if (write.offset == control_offset) {
-    control_register_ = static_cast<unsigned char>(write.value);
-  } else {
+  const std::uint64_t lost_before = busy_violations();
+  if (!port_.write(write.offset, static_cast<unsigned char>(write.value), write.time_nanoseconds)) {
     return;
   }
-  const std::uint64_t lost_before = display_.busy_violations();
-  display_.drive(sim::display_pins(data_register_, control_register_), write.time_nanoseconds);
-  if (display_.busy_violations() != lost_before) out_ << "!! busy " << line_number << "\n";
-  std::string now_shown = shown();
+  if (busy_violations() != lost_before) out_ << "!! busy " << line_number << "\n";
+  const sim::Screen now_shown = port_.screen();
   if (now_shown != last_shown_) {
-    out_ << now_shown << "\n";
-    last_shown_ = std::move(now_shown);
+    out_ << now_shown.whole() << "\n";
+    last_shown_ = now_shown;
   }
-}
-
-std::string replay::shown() const {
-  char line[sim::Hd44780::columns];
-  std::string text = "|";
-  display_.shown_line(1, line);
-  text.append(line, sizeof line).append("|");
-  display_.shown_line(2, line);
-  text.append(line, sizeof line).append("|");
-  return text;
 }
 
 }  // namespace port_replay

@@ -16,7 +16,7 @@
 #include <ostream>
 #include <string>
 
-#include "emu/hd44780.h"
+#include "emu/display_port.h"
 
 namespace port_replay {
 
@@ -44,16 +44,12 @@ class replay {
  public:
   explicit replay(std::ostream &out);
   void feed(const port_write &write, long line_number);
-  std::uint64_t busy_violations() const { return display_.busy_violations(); }
+  std::uint64_t busy_violations() const { return port_.controller().busy_violations(); }
 
  private:
-  std::string shown() const;
-
   std::ostream &out_;
-  sim::Hd44780 display_;
-  unsigned char data_register_ = 0;
-  unsigned char control_register_;
-  std::string last_shown_;
+  sim::DisplayPort port_;  // at power-on, driven at time 0
+  sim::Screen last_shown_;
 };
 
 }  // namespace port_replay

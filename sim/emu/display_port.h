@@ -1,0 +1,71 @@
+// The model of the parallel port with the HD44780 on its cable, as a plain
+// value: the data and control registers from their power-on values, the
+// registers turned into the display's pins by the cable (display_cable.h),
+// the controller behind them, what a read of each register returns, and the
+// screen as "|line 1|line 2|". The emulated port (parallel_port.cpp) keeps
+// one in shared memory and adds the platform calls, the log and the
+// notices; port-replay feeds one from a trace. Both see the same machine.
+//
+// It holds no pointers, so it can live in memory several processes share.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "emu/hd44780.h"
+
+namespace sim {
+
+// What the display shows, in the form of one display log line without its
+// newline: "|" line 1 "|" line 2 "|", each line Hd44780::columns characters.
+struct Screen {
+  static constexpr int size = 2 * Hd44780::columns + 3;
+  char text[size];
+
+  std::string_view whole() const { return std::string_view(text, size); }
+  // Line 1 or 2 without the bars.
+  std::string_view line(int number) const {
+    return std::string_view(text + 1 + (number == 1 ? 0 : Hd44780::columns + 1), Hd44780::columns);
+  }
+  bool operator==(const Screen &other) const { return whole() == other.whole(); }
+};
+
+class DisplayPort {
+ public:
+  // The registers as offsets from the port's base.
+  static constexpr unsigned int data_offset = 0;
+  static constexpr unsigned int status_offset = 1;
+  static constexpr unsigned int control_offset = 2;
+
+  // A PC's port comes up with E low and R/W high: the display idles.
+  static constexpr unsigned char power_on_control = 0xC0;
+  // Nothing is wired to the status lines: they float high, and the port
+  // inverts bit 7 (Busy).
+  static constexpr unsigned char idle_status = 0x7F;
+
+  DisplayPort() { power_on(0); }
+
+  // The port's registers and the controller as they come up, the pins
+  // driven from those registers at `now_nanoseconds`.
+  void power_on(std::int64_t now_nanoseconds);
+
+  // A write to the register at `offset`; false, and nothing changes, for a
+  // register the display does not hang on (status, or beyond the port).
+  bool write(unsigned int offset, unsigned char value, std::int64_t now_nanoseconds);
+
+  // What a read of the register at `offset` returns; 0xFF beyond the port,
+  // as an empty I/O address reads.
+  unsigned char read(unsigned int offset, std::int64_t now_nanoseconds) const;
+
+  Screen screen() const;
+  const Hd44780 &controller() const { return controller_; }
+
+ private:
+  void drive(std::int64_t now_nanoseconds);
+
+  Hd44780 controller_;
+  unsigned char data_register_ = 0;
+  unsigned char control_register_ = power_on_control;
+};
+
+}  // namespace sim
