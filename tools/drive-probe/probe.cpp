@@ -130,18 +130,6 @@ class Probe {
     print("PLAYMSF", msf_text(0, 2, 0) + "-" + msf_text(0, 4, 0), result, errno, "", true);
   }
 
-  // The digital player's request, one sector at the start of track 1.
-  void read_audio() {
-    unsigned char sector[CD_FRAMESIZE_RAW];
-    cdrom_read_audio read{};
-    read.addr_format = CDROM_LBA;
-    read.addr.lba = 0;
-    read.nframes = 1;
-    read.buf = sector;
-    const int result = request(CDROMREADAUDIO, &read);
-    print("READAUDIO", msf_text(0, 2, 0) + " x1", result, errno);
-  }
-
  private:
   std::FILE *out_;
   int fd_ = -1;
@@ -161,7 +149,6 @@ void disc_scenario(Probe &probe) {
   probe.plain("PAUSE", CDROMPAUSE);
   probe.plain("RESUME", CDROMRESUME);
   probe.plain("STOP", CDROMSTOP);
-  probe.read_audio();
   // The open locked the door; the player unlocks it before it ejects.
   probe.plain("EJECT", CDROMEJECT);
   probe.by_value("LOCKDOOR", CDROM_LOCKDOOR, 1);
