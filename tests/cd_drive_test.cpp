@@ -234,6 +234,8 @@ TEST_F(CdDriveTest, DataOnlyDriveHasNoAudioAndEjectsOnlyUnlocked) {
   channel.cdsc_format = CDROM_MSF;
   EXPECT_EQ(request(fd, CDROMSUBCHNL, &channel), EOPNOTSUPP);
   EXPECT_EQ(play(fd, {0, 2, 0, 0, 8, 0}), EOPNOTSUPP);
+  EXPECT_EQ(request(fd, CDROMPAUSE), EOPNOTSUPP);
+  EXPECT_EQ(request(fd, CDROMRESUME), EOPNOTSUPP);
 
   EXPECT_EQ(platform::drive_request(fd, CDROMEJECT, nullptr), 2) << "refused while locked";
   EXPECT_TRUE(sim::drive_view().disc_present);
@@ -243,6 +245,7 @@ TEST_F(CdDriveTest, DataOnlyDriveHasNoAudioAndEjectsOnlyUnlocked) {
   EXPECT_EQ(drive_log().back(), "EJECT");
   EXPECT_EQ(drive_log().rbegin()[1], "LOCKDOOR 0");
   EXPECT_EQ(drive_log().rbegin()[2], "EJECT locked = 2");
+  EXPECT_EQ(request(fd, CDROMSUBCHNL, &channel), EOPNOTSUPP) << "refused before the medium";
   platform::drive_close(fd);
 }
 

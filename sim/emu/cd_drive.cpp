@@ -82,7 +82,8 @@ Answer read_toc_entry(const DriveState &state, cdrom_tocentry &entry) {
   const int start = disc.track_start[lead_out ? disc.tracks : entry.cdte_track - 1];
   entry.cdte_adr = 1;
   entry.cdte_ctrl = control_bits(disc);
-  entry.cdte_datamode = 0;
+  // The sr driver derives the data mode from the control bits alone.
+  entry.cdte_datamode = disc.kind == Disc::Kind::data ? 1 : 0;
   put_address(entry.cdte_addr, entry.cdte_format, start);
   return {0, which + " " + msf_text(start)};
 }
@@ -126,6 +127,14 @@ Answer read_subchannel(DriveState &state, cdrom_subchnl &channel, std::int64_t n
 }
 
 bool data_only() { return machine_config().data_only_drive; }
+
+// The audio commands a data-only drive does not know. It refuses them by
+// their operation code before it looks at the medium, so they fail so even
+// on a descriptor whose disc has gone, and the kernel passes that on.
+bool unknown_to_data_only_drive(unsigned long request) {
+  return request == CDROMPLAYMSF || request == CDROMSUBCHNL || request == CDROMPAUSE ||
+         request == CDROMRESUME;
+}
 bool no_analog_audio() { return machine_config().no_analog_audio; }
 
 Answer read_audio(const DriveState &state, cdrom_read_audio &request) {
@@ -190,9 +199,6 @@ Answer answer(DriveState &state, unsigned long request, void *argument, std::int
       return change_options(state, request, reinterpret_cast<unsigned long>(argument));
     default:
       break;
-  }
-  if (data_only() && (request == CDROMPLAYMSF || request == CDROMSUBCHNL)) {
-    return {EOPNOTSUPP, ""};
   }
   if (argument == nullptr) return {EFAULT, ""};
   switch (request) {
@@ -292,6 +298,8 @@ int drive_request(int fd, unsigned long request, void *argument) {
     result.error = EBADF;
   } else if (opened == sim::opened_media().end()) {
     result.error = ENOTTY;  // some other file
+  } else if (sim::data_only() && sim::unknown_to_data_only_drive(request)) {
+    result.error = EOPNOTSUPP;
   } else if (opened->second != lock.state().media) {
     result.error = ENOMEDIUM;  // the disc it was opened for is gone
   } else {

@@ -32,7 +32,8 @@ struct MachineConfig {
   std::string decoder = "/bin/mpg123";
   std::string pcm_player = "/usr/bin/aplay";  // the program raw CD audio is played through
   // A drive that reads discs but neither plays audio nor reports audio
-  // status (both requests fail with EOPNOTSUPP), and that refuses to eject,
+  // status (play, pause, resume and the status request fail with
+  // EOPNOTSUPP, whether a disc is in or not), and that refuses to eject,
   // answering a positive value, until its door is unlocked outright; qemu's
   // IDE CD-ROM drive under Linux behaves so.
   bool data_only_drive = false;

@@ -10,32 +10,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=vm.sh
 . "$here/vm.sh"
 vm_setup || exit 1
-vm_install_missing cmake ninja-build g++ xorriso || exit 1
 started=$SECONDS
 
-source_dir=$(cd "$here/../.." && pwd)
 work=$VM_WORK/hostile
-build=$work/build
 mkdir -p "$work"
-rm -rf "$work/disc" "$work/bin"
-
-echo "building the static player"
-if ! { cmake -S "$source_dir" -B "$build" -G Ninja -DDISCBOX_STATIC=ON \
-  -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=OFF >"$work/build.log" 2>&1 &&
-  cmake --build "$build" -j 2 --target discbox frame-sink mkdisc >>"$work/build.log" 2>&1; }; then
-  cat "$work/build.log" >&2
-  exit 1
-fi
+rm -rf "$work/disc"
+vm_build_static "$work/build.log" discbox frame-sink mkdisc || exit 1
 echo "build: $((SECONDS - started)) s"
-mkdir -p "$work/bin"
-strip -o "$work/bin/discbox" "$build/discbox"
-strip -o "$work/bin/mpg123" "$build/tools/frame-sink/frame-sink"
 
 # Artist A, album B: titles named with queries a terminal answers on its
 # input (ESC [ 5 n, ESC [ 6 n, ESC [ > q), a screen clear, a newline and a
 # C1 control; then l0 ... l20, the web of links, with one title in l20.
 disc=$work/disc
-"$build/tools/mkdisc/mkdisc" --entry A/B/x.mp3 --frames 40 "$disc" >/dev/null || exit 1
+"$VM_BUILD/tools/mkdisc/mkdisc" --entry A/B/x.mp3 --frames 40 "$disc" >/dev/null || exit 1
 esc=$(printf '\033')
 first="0 q${esc}[5n${esc}[6n${esc}[>q.mp3"
 mv "$disc/A/B/x.mp3" "$disc/A/B/$first"
@@ -50,9 +37,7 @@ done
 cp "$disc/A/B/$first" "$disc/l20/t.mp3"
 xorriso -as mkisofs -quiet -R -o "$work/hostile.iso" "$disc" 2>/dev/null || exit 1
 
-vm_initramfs "$work/initramfs" "$here/hostile_guest.sh" \
-  --module ata_piix --module sr_mod --module isofs \
-  --file "$work/bin/discbox" /bin/discbox --file "$work/bin/mpg123" /bin/mpg123 || exit 1
+vm_player_initramfs "$work/initramfs" "$here/hostile_guest.sh" || exit 1
 vm_boot --initramfs "$work/initramfs" --console "$work/hostile.console" \
   --cdrom "$work/hostile.iso" --timeout 240
 lines() { vm_fact "$work/hostile.console" "$1" player; }

@@ -12,30 +12,18 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=vm.sh
 . "$here/vm.sh"
 vm_setup || exit 1
-vm_install_missing cmake ninja-build g++ xorriso || exit 1
 started=$SECONDS
 
-source_dir=$(cd "$here/../.." && pwd)
-build=$VM_CACHE/player-build
 work=$VM_WORK/player
 rm -rf "$work"
 mkdir -p "$work"
 
 # The guest has busybox and nothing else, so discbox and frame-sink are
 # linked static; mkdisc, port-replay and frame-runs run on the host.
-echo "building the static player"
-if ! { cmake -S "$source_dir" -B "$build" -G Ninja -DDISCBOX_STATIC=ON \
-  -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=OFF >"$work/build.log" 2>&1 &&
-  cmake --build "$build" -j "$(nproc)" \
-    --target discbox frame-sink mkdisc port-replay frame-runs >>"$work/build.log" 2>&1; }; then
-  cat "$work/build.log" >&2
-  exit 1
-fi
+vm_build_static "$work/build.log" discbox frame-sink mkdisc port-replay frame-runs || exit 1
 echo "build: $((SECONDS - started)) s"
+build=$VM_BUILD
 mkdisc=$build/tools/mkdisc/mkdisc
-mkdir -p "$work/bin"
-strip -o "$work/bin/discbox" "$build/discbox"
-strip -o "$work/bin/mpg123" "$build/tools/frame-sink/frame-sink"
 
 # The discs. --stamp marks each frame with its title's number (1, 2, ... in
 # the order artist01/album01/title01.mp3, title02.mp3, ...) and its index.
@@ -57,9 +45,7 @@ for disc in data damaged links; do
   xorriso -as mkisofs -quiet -R -o "$work/$disc.iso" "$work/$disc" 2>/dev/null || exit 1
 done
 
-vm_initramfs "$work/initramfs" "$here/player_guest.sh" \
-  --module ata_piix --module sr_mod --module isofs \
-  --file "$work/bin/discbox" /bin/discbox --file "$work/bin/mpg123" /bin/mpg123 || exit 1
+vm_player_initramfs "$work/initramfs" "$here/player_guest.sh" || exit 1
 
 # boot SCENARIO CDROM: one run; its files are $work/SCENARIO.*. The runs of
 # frames the decoder received leave out a frame cut short at the very end:

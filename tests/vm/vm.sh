@@ -18,6 +18,15 @@
 #       (load_module, trace_mark, /lib/vm/guest.sh), the guest kernel's
 #       modules NAME with what they depend on ("modprobe NAME" in the guest),
 #       files SRC at DEST, and SCRIPT as /test.sh, which /init runs.
+#   vm_build_static LOG TARGET...
+#       Builds TARGET... of this tree linked static, for a guest that holds
+#       nothing but busybox, in VM_BUILD ($VM_CACHE/player-build, shared by
+#       the suites); LOG keeps the build's output, shown when it fails.
+#   vm_player_initramfs OUT SCRIPT
+#       vm_initramfs for a guest that runs the real discbox (built by
+#       vm_build_static): the CD-ROM and ISO 9660 drivers, discbox, frame-sink
+#       as /bin/mpg123 (both stripped) and player.sh, the guest's helpers for
+#       driving the player, as /lib/vm/player.sh.
 #   vm_boot --initramfs FILE --console FILE [--trace FILE] [--cdrom ISO]
 #           [--input FILE] [--append ARGS] [--timeout SECONDS]
 #       Boots the guest. It stops when /test.sh ends, on a kernel oops, or
@@ -88,6 +97,30 @@ vm_build_helpers() {
       gcc -static -O2 -Wall -Wextra -Wshadow -Werror -o "$VM_CACHE/tools/$helper" \
         "$vm_dir/$helper.c" || return 1
   done
+}
+
+vm_build_static() {
+  local log=$1
+  shift
+  vm_install_missing cmake ninja-build g++ xorriso || return 1
+  VM_BUILD=$VM_CACHE/player-build
+  echo "building static: $*"
+  if ! { cmake -S "$vm_dir/../.." -B "$VM_BUILD" -G Ninja -DDISCBOX_STATIC=ON \
+    -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=OFF >"$log" 2>&1 &&
+    cmake --build "$VM_BUILD" -j 2 --target "$@" >>"$log" 2>&1; }; then
+    cat "$log" >&2
+    return 1
+  fi
+}
+
+vm_player_initramfs() {
+  local out=$1 script=$2 bin=$1.bin
+  mkdir -p "$bin"
+  strip -o "$bin/discbox" "$VM_BUILD/discbox" &&
+    strip -o "$bin/mpg123" "$VM_BUILD/tools/frame-sink/frame-sink" &&
+    vm_initramfs "$out" "$script" --module ata_piix --module sr_mod --module isofs \
+      --file "$bin/discbox" /bin/discbox --file "$bin/mpg123" /bin/mpg123 \
+      --file "$vm_dir/player.sh" /lib/vm/player.sh
 }
 
 vm_build_kmod() {

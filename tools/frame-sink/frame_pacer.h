@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "play_clock.h"
+
 class frame_pacer {
  public:
   // `speed` > 1 plays faster than real time; 0 turns pacing off.
@@ -22,7 +24,7 @@ class frame_pacer {
   void frame_complete();
 
   double frame_nanoseconds_;
-  std::int64_t play_end_ = 0;  // monotonic time at which the last frame has been played
+  sink::play_clock clock_;
   std::uint8_t header_[3] = {};
   std::size_t header_bytes_ = 0;  // of the frame being parsed
   std::size_t frame_left_ = 0;    // bytes of the current frame still to come

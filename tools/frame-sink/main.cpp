@@ -16,6 +16,8 @@
 #include <string>
 
 #include "frame_pacer.h"
+#include "play_clock.h"
+#include "sink_files.h"
 
 namespace {
 
@@ -46,17 +48,6 @@ struct settings {
   std::uint64_t exit_after = 0;  // 0: never
 };
 
-std::string from_environment(const char *name) {
-  const char *value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-bool parse_speed(const std::string &text, double &speed) {
-  char *end = nullptr;
-  speed = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && speed >= 0 && speed <= 1e6;
-}
-
 int fail(const std::string &problem) {
   std::fprintf(stderr, "frame-sink: %s\n%s", problem.c_str(), usage);
   return 2;
@@ -64,23 +55,23 @@ int fail(const std::string &problem) {
 
 // -1 when the sink should run; otherwise the exit status.
 int parse(int argc, char **argv, settings &s) {
-  s.output = from_environment("FRAME_SINK_OUTPUT");
-  s.times = from_environment("FRAME_SINK_TIMES");
-  s.pid_file = from_environment("FRAME_SINK_PID_FILE");
-  const std::string pace = from_environment("FRAME_SINK_PACE");
+  s.output = sink::from_environment("FRAME_SINK_OUTPUT");
+  s.times = sink::from_environment("FRAME_SINK_TIMES");
+  s.pid_file = sink::from_environment("FRAME_SINK_PID_FILE");
+  const std::string pace = sink::from_environment("FRAME_SINK_PACE");
   if (pace == "0" || pace == "off") s.speed = 0;
-  const std::string speed = from_environment("FRAME_SINK_SPEED");
-  if (!speed.empty() && s.speed != 0 && !parse_speed(speed, s.speed)) {
+  const std::string speed = sink::from_environment("FRAME_SINK_SPEED");
+  if (!speed.empty() && s.speed != 0 && !sink::parse_speed(speed, s.speed)) {
     return fail("bad FRAME_SINK_SPEED: " + speed);
   }
-  s.stall = from_environment("FRAME_SINK_STALL") == "1";
-  s.ignore_term = from_environment("FRAME_SINK_IGNORE_TERM") == "1";
-  if (const std::string bytes = from_environment("FRAME_SINK_EXIT_AFTER"); !bytes.empty()) {
+  s.stall = sink::from_environment("FRAME_SINK_STALL") == "1";
+  s.ignore_term = sink::from_environment("FRAME_SINK_IGNORE_TERM") == "1";
+  if (const std::string bytes = sink::from_environment("FRAME_SINK_EXIT_AFTER"); !bytes.empty()) {
     char *end = nullptr;
     s.exit_after = std::strtoull(bytes.c_str(), &end, 10);
     if (*end != '\0' || s.exit_after == 0) return fail("bad FRAME_SINK_EXIT_AFTER: " + bytes);
   }
-  s.exit_once = from_environment("FRAME_SINK_EXIT_ONCE");
+  s.exit_once = sink::from_environment("FRAME_SINK_EXIT_ONCE");
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool has_value = i + 1 < argc;
@@ -100,36 +91,13 @@ int parse(int argc, char **argv, settings &s) {
     } else if (argument == "--pid-file" && has_value) {
       s.pid_file = argv[++i];
     } else if (argument == "--speed" && has_value) {
-      if (!parse_speed(argv[++i], s.speed)) return fail("bad --speed: " + std::string(argv[i]));
+      if (!sink::parse_speed(argv[++i], s.speed))
+        return fail("bad --speed: " + std::string(argv[i]));
     } else {
       return fail("unknown argument: " + argument);
     }
   }
   return -1;
-}
-
-int open_append(const std::string &path) {
-  if (path.empty()) return -1;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) std::fprintf(stderr, "frame-sink: %s: %s\n", path.c_str(), std::strerror(errno));
-  return fd;
-}
-
-void write_all(int fd, const void *data, size_t count) {
-  const auto *bytes = static_cast<const char *>(data);
-  while (fd >= 0 && count > 0) {
-    const ssize_t written = write(fd, bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-}
-
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
 }  // namespace
@@ -138,11 +106,7 @@ int main(int argc, char **argv) {
   settings s;
   if (const int status = parse(argc, argv, s); status >= 0) return status;
   if (s.ignore_term) signal(SIGTERM, SIG_IGN);
-  if (const int pid_fd = open_append(s.pid_file); pid_fd >= 0) {
-    const std::string line = std::to_string(getpid()) + "\n";
-    write_all(pid_fd, line.data(), line.size());
-    close(pid_fd);
-  }
+  sink::write_pid_file("frame-sink", s.pid_file);
   if (s.stall) {
     for (;;) pause();
   }
@@ -151,8 +115,8 @@ int main(int argc, char **argv) {
     if (marker < 0) s.exit_after = 0;  // an earlier sink has died already
     if (marker >= 0) close(marker);
   }
-  const int output = open_append(s.output);
-  const int times = open_append(s.times);
+  const int output = sink::open_append("frame-sink", s.output);
+  const int times = sink::open_append("frame-sink", s.times);
   frame_pacer pacer(s.speed);
   // Paced, a small read keeps no more than about a frame ahead of the
   // player, as a decoder feeding a sound card would.
@@ -164,16 +128,12 @@ int main(int argc, char **argv) {
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) break;
     if (s.exit_after != 0 && received + static_cast<std::uint64_t>(count) >= s.exit_after) {
-      write_all(output, chunk, static_cast<size_t>(s.exit_after - received));
+      sink::write_all(output, chunk, static_cast<size_t>(s.exit_after - received));
       return exit_status_died;
     }
     received += static_cast<std::uint64_t>(count);
-    write_all(output, chunk, static_cast<size_t>(count));
-    if (times >= 0) {
-      const std::string line =
-          std::to_string(now_nanoseconds()) + " " + std::to_string(received) + "\n";
-      write_all(times, line.data(), line.size());
-    }
+    sink::write_all(output, chunk, static_cast<size_t>(count));
+    if (times >= 0) sink::write_times_line(times, sink::now_nanoseconds(), received);
     pacer.take(chunk, static_cast<size_t>(count));
   }
   return 0;

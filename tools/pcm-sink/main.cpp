@@ -15,6 +15,9 @@
 #include <cstring>
 #include <string>
 
+#include "play_clock.h"
+#include "sink_files.h"
+
 namespace {
 
 constexpr char usage[] =
@@ -39,11 +42,6 @@ struct settings {
   std::uint64_t exit_after = 0;  // 0: never
 };
 
-std::string from_environment(const char *name) {
-  const char *value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 int fail(const std::string &problem) {
   std::fprintf(stderr, "pcm-sink: %s\n%s", problem.c_str(), usage);
   return 2;
@@ -51,18 +49,18 @@ int fail(const std::string &problem) {
 
 // -1 when the sink should run; otherwise the exit status.
 int parse(int argc, char **argv, settings &s) {
-  s.output = from_environment("PCM_SINK_OUTPUT");
-  s.times = from_environment("PCM_SINK_TIMES");
-  s.pid_file = from_environment("PCM_SINK_PID_FILE");
-  const std::string speed = from_environment("PCM_SINK_SPEED");
+  s.output = sink::from_environment("PCM_SINK_OUTPUT");
+  s.times = sink::from_environment("PCM_SINK_TIMES");
+  s.pid_file = sink::from_environment("PCM_SINK_PID_FILE");
+  const std::string speed = sink::from_environment("PCM_SINK_SPEED");
   if (!speed.empty()) {
-    char *end = nullptr;
-    s.speed = std::strtod(speed.c_str(), &end);
-    if (*end != '\0' || s.speed <= 0 || s.speed > 1e6) return fail("bad PCM_SINK_SPEED: " + speed);
+    if (!sink::parse_speed(speed, s.speed) || s.speed == 0) {
+      return fail("bad PCM_SINK_SPEED: " + speed);
+    }
   }
-  const std::string pace = from_environment("PCM_SINK_PACE");
+  const std::string pace = sink::from_environment("PCM_SINK_PACE");
   if (pace == "0" || pace == "off") s.speed = 0;
-  const std::string exit_after = from_environment("PCM_SINK_EXIT_AFTER");
+  const std::string exit_after = sink::from_environment("PCM_SINK_EXIT_AFTER");
   if (!exit_after.empty()) s.exit_after = std::strtoull(exit_after.c_str(), nullptr, 10);
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -80,52 +78,17 @@ int parse(int argc, char **argv, settings &s) {
   return -1;
 }
 
-int open_append(const std::string &path) {
-  if (path.empty()) return -1;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) std::fprintf(stderr, "pcm-sink: %s: %s\n", path.c_str(), std::strerror(errno));
-  return fd;
-}
-
-void write_all(int fd, const void *data, size_t count) {
-  const auto *bytes = static_cast<const char *>(data);
-  while (fd >= 0 && count > 0) {
-    const ssize_t written = write(fd, bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-}
-
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
-void sleep_until(std::int64_t deadline) {
-  timespec until{static_cast<time_t>(deadline / 1000000000),
-                 static_cast<long>(deadline % 1000000000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) {
-  }
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   settings s;
   if (const int status = parse(argc, argv, s); status >= 0) return status;
-  if (const int pid_fd = open_append(s.pid_file); pid_fd >= 0) {
-    const std::string line = std::to_string(getpid()) + "\n";
-    write_all(pid_fd, line.data(), line.size());
-    close(pid_fd);
-  }
-  const int output = open_append(s.output);
-  const int times = open_append(s.times);
+  sink::write_pid_file("pcm-sink", s.pid_file);
+  const int output = sink::open_append("pcm-sink", s.output);
+  const int times = sink::open_append("pcm-sink", s.times);
   std::uint8_t chunk[chunk_bytes];
   std::uint64_t received = 0;
-  std::int64_t played_until = 0;  // monotonic ns at which what came so far has been played
+  sink::play_clock clock;
   for (;;) {
     std::size_t wanted = sizeof chunk;
     if (s.exit_after > 0) {
@@ -136,17 +99,11 @@ int main(int argc, char **argv) {
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) break;
     received += static_cast<std::uint64_t>(count);
-    write_all(output, chunk, static_cast<size_t>(count));
-    const std::int64_t now = now_nanoseconds();
-    if (times >= 0) {
-      const std::string line = std::to_string(now) + " " + std::to_string(received) + "\n";
-      write_all(times, line.data(), line.size());
-    }
+    sink::write_all(output, chunk, static_cast<size_t>(count));
+    const std::int64_t now = sink::now_nanoseconds();
+    if (times >= 0) sink::write_times_line(times, now, received);
     if (s.speed <= 0) continue;
-    // After a gap in the stream (a pause) the sound goes on from now.
-    if (played_until < now) played_until = now;
-    played_until += static_cast<std::int64_t>(count / (bytes_per_second * s.speed) * 1e9);
-    sleep_until(played_until);
+    clock.play(static_cast<std::int64_t>(count / (bytes_per_second * s.speed) * 1e9), now);
   }
   return 0;
 }
