@@ -6,7 +6,6 @@
 //
 // The wiring itself is named in display_cable.h.
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +22,8 @@
 #include "emu/machine.h"
 #include "emu/shared_memory.h"
 #include "platform/platform.h"
+#include "util/clock.h"
+#include "util/unique_fd.h"
 
 namespace sim {
 
@@ -51,12 +52,6 @@ struct PortState {
 PortState &state() {
   static PortState *shared = make_shared_object<PortState>();
   return *shared;
-}
-
-std::int64_t monotonic_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
 Hd44780Pins pins_of(const PortState &port) {
@@ -114,9 +109,8 @@ void announce(const ScreenText &text) {
   if (!config.display_log.empty()) {
     const char *path = config.display_log.c_str();
     const std::string record = log_record(text);
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || !write_whole(fd, record.data(), record.size())) report_once(path);
-    if (fd >= 0) close(fd);
+    const util::unique_fd log(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!log || !write_whole(log.get(), record.data(), record.size())) report_once(path);
   }
   if (config.display_event_fd >= 0) {
     const std::uint64_t one = 1;
@@ -132,7 +126,7 @@ void reset_display_emulator() {
   port.controller.reset();
   port.data_register = 0;
   port.control_register = power_on_control;
-  port.controller.drive(pins_of(port), monotonic_nanoseconds());
+  port.controller.drive(pins_of(port), util::monotonic_ns());
   port.access_refused = false;
   port.log_size = 0;
   port.log_dropped = 0;
@@ -196,7 +190,7 @@ int request_port_access() {
 void port_write(unsigned short port_number, unsigned char value) {
   sim::PortState &port = sim::state();
   std::lock_guard lock(port.mutex);
-  const std::int64_t now = sim::monotonic_nanoseconds();
+  const std::int64_t now = util::monotonic_ns();
   if (port.log_size < sim::log_capacity) {
     port.log[port.log_size++] = sim::PortWrite{port_number, value, now};
   } else {
@@ -223,7 +217,7 @@ unsigned char port_read(unsigned short port_number) {
     case sim::data_port:
       if (!(port.control_register & sim::direction_bit)) return port.data_register;
       if (port.controller.drives_data_lines()) {
-        return port.controller.data_lines_output(sim::monotonic_nanoseconds());
+        return port.controller.data_lines_output(util::monotonic_ns());
       }
       return sim::floating_lines;
     case sim::status_port:

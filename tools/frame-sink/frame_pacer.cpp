@@ -1,6 +1,10 @@
+// Pacing the frame stream: a frame's length from its header, and the wait
+// until a player would have played the frames taken so far.
 #include "frame_pacer.h"
 
 #include <time.h>
+
+#include "util/clock.h"
 
 namespace {
 
@@ -9,12 +13,7 @@ constexpr double sample_rate = 44100;
 constexpr unsigned int kilobits_per_second[16] = {0,   32,  40,  48,  56,  64,  80,  96,
                                                   112, 128, 160, 192, 224, 256, 320, 0};
 
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
+// On the clock util::monotonic_ns() reads, which the deadlines come from.
 void sleep_until(std::int64_t deadline) {
   timespec until{static_cast<time_t>(deadline / 1000000000),
                  static_cast<long>(deadline % 1000000000)};
@@ -59,7 +58,7 @@ void frame_pacer::take(const std::uint8_t *bytes, std::size_t count) {
 void frame_pacer::frame_complete() {
   ++frames_;
   if (frame_nanoseconds_ == 0) return;
-  const std::int64_t now = now_nanoseconds();
+  const std::int64_t now = util::monotonic_ns();
   // After a gap in the stream (a pause) the next frame plays from now on.
   if (play_end_ < now) play_end_ = now;
   play_end_ += static_cast<std::int64_t>(frame_nanoseconds_);

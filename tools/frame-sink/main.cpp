@@ -5,7 +5,6 @@
 // end of its input or on SIGTERM, and plays nothing.
 #include <fcntl.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +15,7 @@
 #include <string>
 
 #include "frame_pacer.h"
+#include "util/clock.h"
 
 namespace {
 
@@ -126,12 +126,6 @@ void write_all(int fd, const void *data, size_t count) {
   }
 }
 
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -171,7 +165,7 @@ int main(int argc, char **argv) {
     write_all(output, chunk, static_cast<size_t>(count));
     if (times >= 0) {
       const std::string line =
-          std::to_string(now_nanoseconds()) + " " + std::to_string(received) + "\n";
+          std::to_string(util::monotonic_ns()) + " " + std::to_string(received) + "\n";
       write_all(times, line.data(), line.size());
     }
     pacer.take(chunk, static_cast<size_t>(count));

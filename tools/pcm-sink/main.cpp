@@ -15,6 +15,8 @@
 #include <cstring>
 #include <string>
 
+#include "util/clock.h"
+
 namespace {
 
 constexpr char usage[] =
@@ -98,12 +100,7 @@ void write_all(int fd, const void *data, size_t count) {
   }
 }
 
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
+// On the clock util::monotonic_ns() reads, which the deadlines come from.
 void sleep_until(std::int64_t deadline) {
   timespec until{static_cast<time_t>(deadline / 1000000000),
                  static_cast<long>(deadline % 1000000000)};
@@ -137,7 +134,7 @@ int main(int argc, char **argv) {
     if (count <= 0) break;
     received += static_cast<std::uint64_t>(count);
     write_all(output, chunk, static_cast<size_t>(count));
-    const std::int64_t now = now_nanoseconds();
+    const std::int64_t now = util::monotonic_ns();
     if (times >= 0) {
       const std::string line = std::to_string(now) + " " + std::to_string(received) + "\n";
       write_all(times, line.data(), line.size());
