@@ -9,18 +9,18 @@
 #include <cstdio>
 
 #include "emu/drive_state.h"
+#include "util/unique_fd.h"
 
 namespace sim {
 
 void log_drive_line(const std::string &line) {
   const std::string &path = machine_config().drive_log;
   if (path.empty()) return;
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd == -1) return;
+  const util::unique_fd log(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!log) return;
   const std::string text = line + '\n';
   // A log that cannot be written must not change what the drive answers.
-  [[maybe_unused]] const ssize_t written = write(fd, text.data(), text.size());
-  close(fd);
+  [[maybe_unused]] const ssize_t written = write(log.get(), text.data(), text.size());
 }
 
 std::string msf_text(int frames) {

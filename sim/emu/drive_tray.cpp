@@ -21,6 +21,8 @@
 
 #include "emu/drive.h"
 #include "emu/drive_state.h"
+#include "util/unique_fd.h"
+#include "util/unique_handle.h"
 
 namespace sim {
 
@@ -39,10 +41,15 @@ SharedDrive &shared_drive() {
 // The sectors of one folder's own entries; its subfolders go to `folders`.
 std::uintmax_t entry_sectors(int folder, std::vector<std::string> &folders) {
   constexpr std::uintmax_t sector_bytes = 2048;
-  DIR *listing = fdopendir(dup(folder));
-  if (listing == nullptr) return 0;
+  // The listing takes a descriptor of its own, so that the walk keeps
+  // `folder` for fstatat and openat.
+  util::unique_fd copy(fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  if (!copy) return 0;
+  const util::unique_dir listing(fdopendir(copy.get()));
+  if (!listing) return 0;
+  copy.release();  // the listing closes it now
   std::uintmax_t sectors = 0;
-  while (const dirent *entry = readdir(listing)) {
+  while (const dirent *entry = readdir(listing.get())) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     struct stat status;
@@ -50,7 +57,6 @@ std::uintmax_t entry_sectors(int folder, std::vector<std::string> &folders) {
     sectors += known && S_ISREG(status.st_mode) ? 1 + status.st_size / sector_bytes : 1;
     if (known && S_ISDIR(status.st_mode)) folders.emplace_back(name);
   }
-  closedir(listing);
   return sectors;
 }
 
@@ -66,33 +72,30 @@ std::uintmax_t entry_sectors(int folder, std::vector<std::string> &folders) {
 int data_track_frames(const std::filesystem::path &root) {
   constexpr std::uintmax_t longest = 80 * 60 * frames_per_second;
   std::uintmax_t sectors = 32;
-  int folder = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  util::unique_fd folder(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // Per level from the root down: the subfolders not visited yet.
   std::vector<std::vector<std::string>> to_visit;
-  if (folder >= 0) {
+  if (folder) {
     to_visit.emplace_back();
-    sectors += entry_sectors(folder, to_visit.back());
+    sectors += entry_sectors(folder.get(), to_visit.back());
   }
-  while (folder >= 0 && sectors < longest) {
+  while (folder && sectors < longest) {
     std::vector<std::string> &level = to_visit.back();
     if (level.empty()) {
       to_visit.pop_back();
       if (to_visit.empty()) break;
-      const int parent = openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      close(folder);
-      folder = parent;
+      folder.reset(openat(folder.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       continue;
     }
     const std::string name = std::move(level.back());
     level.pop_back();
-    const int child = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (child < 0) continue;
-    close(folder);
-    folder = child;
+    util::unique_fd child(
+        openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!child) continue;
+    folder = std::move(child);
     to_visit.emplace_back();
-    sectors += entry_sectors(folder, to_visit.back());
+    sectors += entry_sectors(folder.get(), to_visit.back());
   }
-  if (folder >= 0) close(folder);
   return static_cast<int>(std::clamp<std::uintmax_t>(sectors, 4 * frames_per_second, longest));
 }
 

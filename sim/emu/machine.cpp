@@ -1,10 +1,12 @@
+// The emulated machine as a whole: its configuration, its reset and its
+// clock, whose offset lives in a shared mapping so that every process of
+// the player sees the same emulated time.
 #include "emu/machine.h"
-
-#include <time.h>
 
 #include <atomic>
 
 #include "emu/shared_memory.h"
+#include "util/clock.h"
 
 namespace sim {
 
@@ -27,11 +29,7 @@ void reset_machine() {
   reset_mounts_emulator();
 }
 
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec + clock_offset()->load();
-}
+std::int64_t now_nanoseconds() { return util::monotonic_ns() + clock_offset()->load(); }
 
 void advance_clock(std::int64_t nanoseconds) { clock_offset()->fetch_add(nanoseconds); }
 

@@ -6,7 +6,6 @@
 // The registers, the controller behind them and the screen are modelled in
 // display_port.h; the wiring itself is named in display_cable.h.
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +20,8 @@
 #include "emu/machine.h"
 #include "emu/shared_memory.h"
 #include "platform/platform.h"
+#include "util/clock.h"
+#include "util/unique_fd.h"
 
 namespace sim {
 
@@ -43,12 +44,6 @@ struct PortState {
 PortState &state() {
   static PortState *shared = make_shared_object<PortState>();
   return *shared;
-}
-
-std::int64_t monotonic_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
 // Port numbers below the base land beyond the model's registers too.
@@ -90,9 +85,8 @@ void announce(const Screen &screen) {
   if (!config.display_log.empty()) {
     const char *path = config.display_log.c_str();
     const std::string record = log_record(screen);
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || !write_whole(fd, record.data(), record.size())) report_once(path);
-    if (fd >= 0) close(fd);
+    const util::unique_fd log(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!log || !write_whole(log.get(), record.data(), record.size())) report_once(path);
   }
   if (config.display_event_fd >= 0) {
     const std::uint64_t one = 1;
@@ -105,7 +99,7 @@ void announce(const Screen &screen) {
 void reset_display_emulator() {
   PortState &port = state();
   std::lock_guard lock(port.mutex);
-  port.display.power_on(monotonic_nanoseconds());
+  port.display.power_on(util::monotonic_ns());
   port.access_refused = false;
   port.log_size = 0;
   port.log_dropped = 0;
@@ -164,7 +158,7 @@ int request_port_access() {
 void port_write(unsigned short port_number, unsigned char value) {
   sim::PortState &port = sim::state();
   std::lock_guard lock(port.mutex);
-  const std::int64_t now = sim::monotonic_nanoseconds();
+  const std::int64_t now = util::monotonic_ns();
   if (port.log_size < sim::log_capacity) {
     port.log[port.log_size++] = sim::PortWrite{port_number, value, now};
   } else {
@@ -179,7 +173,7 @@ void port_write(unsigned short port_number, unsigned char value) {
 unsigned char port_read(unsigned short port_number) {
   sim::PortState &port = sim::state();
   std::lock_guard lock(port.mutex);
-  return port.display.read(sim::offset_of(port_number), sim::monotonic_nanoseconds());
+  return port.display.read(sim::offset_of(port_number), util::monotonic_ns());
 }
 
 }  // namespace platform

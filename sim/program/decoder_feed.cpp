@@ -1,3 +1,5 @@
+// Watching the decoder's feed from /proc: which title the player's
+// processes read and how far, counted in frames.
 #include "program/decoder_feed.h"
 
 #include <dirent.h>
@@ -9,24 +11,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string_view>
 
 #include "mp3/mpeg_header.h"
+#include "util/unique_handle.h"
 
 namespace sim {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-struct DirectoryCloser {
-  void operator()(DIR *directory) const { closedir(directory); }
-};
-using Directory = std::unique_ptr<DIR, DirectoryCloser>;
 
 bool is_number(const char *name) {
   if (*name == '\0') return false;
@@ -39,7 +31,7 @@ bool is_number(const char *name) {
 // The process group from /proc/PID/stat ("pid (comm) state ppid pgrp ...");
 // the command name may hold blanks and parentheses, the last ')' ends it.
 pid_t group_of(const std::string &pid) {
-  File stat_file(std::fopen(("/proc/" + pid + "/stat").c_str(), "r"));
+  const util::unique_file stat_file(std::fopen(("/proc/" + pid + "/stat").c_str(), "r"));
   if (!stat_file) return -1;
   char text[512];
   const size_t length = std::fread(text, 1, sizeof text - 1, stat_file.get());
@@ -58,7 +50,7 @@ pid_t group_of(const std::string &pid) {
 }
 
 long reading_position(const std::string &fd_info) {
-  File info(std::fopen(fd_info.c_str(), "r"));
+  const util::unique_file info(std::fopen(fd_info.c_str(), "r"));
   long position = -1;
   if (info && std::fscanf(info.get(), "pos: %ld", &position) != 1) position = -1;
   return position;
@@ -68,7 +60,7 @@ long reading_position(const std::string &fd_info) {
 
 std::vector<long> title_frame_ends(const std::string &path, long limit) {
   std::vector<long> ends;
-  File title(std::fopen(path.c_str(), "rb"));
+  const util::unique_file title(std::fopen(path.c_str(), "rb"));
   if (!title) return ends;
   std::uint8_t start[id3v2_header_length] = {};
   long offset = 0;
@@ -101,14 +93,14 @@ bool find_open_title(pid_t group, const std::string &disc_folder, std::string &p
   if (disc_folder.empty()) return false;
   const std::string prefix = disc_folder + "/";
   bool found = false;
-  Directory processes(opendir("/proc"));
+  const util::unique_dir processes(opendir("/proc"));
   if (!processes) return false;
   while (dirent *process = readdir(processes.get())) {
     if (!is_number(process->d_name)) continue;
     const std::string pid = process->d_name;
     if (group_of(pid) != group) continue;
     const std::string fd_folder = "/proc/" + pid + "/fd";
-    Directory descriptors(opendir(fd_folder.c_str()));
+    const util::unique_dir descriptors(opendir(fd_folder.c_str()));
     if (!descriptors) continue;
     while (dirent *descriptor = readdir(descriptors.get())) {
       if (!is_number(descriptor->d_name)) continue;

@@ -1,3 +1,5 @@
+// The simulator's command line: the machine's options, its discs, and the
+// defaults (demo discs, the bundled decoder and PCM player) found beside it.
 #include "program/options.h"
 
 #include <sys/stat.h>
@@ -10,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "util/unique_handle.h"
 
 namespace sim {
 
@@ -103,11 +107,11 @@ std::string data_folder() { return folder_of_this_program() + "/" DISCBOX_SIM_DA
 void add_demo_discs(MachineConfig &machine) {
   machine.discs.push_back(Disc{Disc::Kind::audio, {12, 9, 15}, {}});
   for (const std::string &folder : {folder_of_this_program(), data_folder()}) {
-    char *mp3_demo = realpath((folder + "/demo/mp3disc").c_str(), nullptr);
-    const bool found = mp3_demo != nullptr && is_folder(mp3_demo);
-    if (found) machine.discs.push_back(Disc{Disc::Kind::data, {}, mp3_demo});
-    std::free(mp3_demo);
-    if (found) return;
+    const util::unique_malloc<char> mp3_demo(realpath((folder + "/demo/mp3disc").c_str(), nullptr));
+    if (mp3_demo && is_folder(mp3_demo.get())) {
+      machine.discs.push_back(Disc{Disc::Kind::data, {}, mp3_demo.get()});
+      return;
+    }
   }
 }
 
@@ -179,9 +183,9 @@ int parse_options(int argc, char **argv, SimOptions &options) {
     } else if (is_folder(std::string(argument))) {
       // The mount becomes a link to the folder: it must not depend on the
       // working directory.
-      char *absolute = realpath(argv[i], nullptr);
-      machine.discs.push_back(Disc{Disc::Kind::data, {}, absolute});
-      std::free(absolute);
+      const util::unique_malloc<char> absolute(realpath(argv[i], nullptr));
+      if (!absolute) return fail("not a disc (no such folder): " + std::string(argument));
+      machine.discs.push_back(Disc{Disc::Kind::data, {}, absolute.get()});
     } else {
       return fail("not a disc (no such folder): " + std::string(argument));
     }

@@ -1,3 +1,5 @@
+// Ending and reaping the player's processes: its group, and the orphans
+// that reach the supervisor as their subreaper, found through /proc.
 #include "program/process_sweep.h"
 
 #include <dirent.h>
@@ -9,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "util/unique_handle.h"
+
 namespace sim {
 
 namespace {
@@ -17,11 +21,10 @@ namespace {
 pid_t parent_of(const char *pid) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
-  std::FILE *stat_file = std::fopen(path, "r");
-  if (stat_file == nullptr) return -1;
+  const util::unique_file stat_file(std::fopen(path, "r"));
+  if (!stat_file) return -1;
   char text[512];
-  size_t length = std::fread(text, 1, sizeof text - 1, stat_file);
-  std::fclose(stat_file);
+  size_t length = std::fread(text, 1, sizeof text - 1, stat_file.get());
   text[length] = '\0';
   // The command name may hold blanks and parentheses: the last ')' ends it.
   char *end_of_name = nullptr;
@@ -36,16 +39,15 @@ pid_t parent_of(const char *pid) {
 }
 
 void kill_own_children() {
-  DIR *processes = opendir("/proc");
-  if (processes == nullptr) return;
+  const util::unique_dir processes(opendir("/proc"));
+  if (!processes) return;
   pid_t self = getpid();
-  while (dirent *entry = readdir(processes)) {
+  while (dirent *entry = readdir(processes.get())) {
     char *end = nullptr;
     long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0) continue;
     if (parent_of(entry->d_name) == self) kill(static_cast<pid_t>(pid), SIGKILL);
   }
-  closedir(processes);
 }
 
 }  // namespace

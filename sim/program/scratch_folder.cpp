@@ -1,3 +1,5 @@
+// The simulation's scratch folder: made under TMPDIR, emptied and removed
+// at the end.
 #include "program/scratch_folder.h"
 
 #include <dirent.h>
@@ -5,6 +7,8 @@
 
 #include <cstdlib>
 #include <vector>
+
+#include "util/unique_handle.h"
 
 namespace sim {
 
@@ -22,12 +26,11 @@ ScratchFolder::ScratchFolder() {
 // without following them.
 ScratchFolder::~ScratchFolder() {
   if (path_.empty()) return;
-  if (DIR *folder = opendir(path_.c_str())) {
-    while (dirent *entry = readdir(folder)) {
+  if (const util::unique_dir folder{opendir(path_.c_str())}) {
+    while (dirent *entry = readdir(folder.get())) {
       std::string name = entry->d_name;
       if (name != "." && name != "..") unlink((path_ + "/" + name).c_str());
     }
-    closedir(folder);
   }
   rmdir(path_.c_str());
 }

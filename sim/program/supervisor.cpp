@@ -4,6 +4,10 @@
 // from standard input into the player's key channel, draws the display,
 // and, when the time is up or the user quits, kills the whole group and
 // reaps every process that is left, so that nothing outlives the simulator.
+//
+// Everything the supervisor sets up (the key pipe, the display's eventfd,
+// the blocked signals and their signalfd, the terminal, the player's group)
+// is held by an owner, so that every way out, early or late, undoes it.
 #include "program/supervisor.h"
 
 #include <fcntl.h>
@@ -12,15 +16,12 @@
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
-#include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "ctl/ctl.h"
@@ -31,6 +32,10 @@
 #include "program/panel.h"
 #include "program/process_sweep.h"
 #include "program/scratch_folder.h"
+#include "util/clock.h"
+#include "util/scope_exit.h"
+#include "util/signal_mask.h"
+#include "util/unique_fd.h"
 
 namespace sim {
 
@@ -40,6 +45,7 @@ constexpr unsigned char ctrl_c = 0x03;
 // The drive's front and the decoder's feed move with time, not only when
 // the display changes: the status lines are looked at this often.
 constexpr int status_refresh_milliseconds = 250;
+constexpr std::int64_t nanoseconds_per_millisecond = 1'000'000;
 
 struct TerminalGuard {
   bool saved = false;
@@ -56,23 +62,56 @@ struct TerminalGuard {
   }
 };
 
-std::int64_t monotonic_milliseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+std::int64_t monotonic_milliseconds() { return util::monotonic_ns() / nanoseconds_per_millisecond; }
+
+// The key relay: the player reads its keys from one end, the supervisor
+// writes what standard input brings into the other.
+struct KeyPipe {
+  util::unique_fd player_end;
+  util::unique_fd relay_end;
+};
+
+bool make_key_pipe(KeyPipe &keys) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  keys.player_end.reset(ends[0]);
+  keys.relay_end.reset(ends[1]);
+  return true;
+}
+
+// The emulated machine the player will find: its mount points in the
+// scratch folder, the display's changes announced on `display_events`.
+void set_up_machine(SimOptions &options, const ScratchFolder &scratch, int display_events) {
+  options.machine.cdrom_mount_point = scratch.path() + "/cdrom";
+  options.machine.floppy_mount_point = scratch.path() + "/floppy";
+  options.machine.display_event_fd = display_events;
+  machine_config() = options.machine;
+  reset_machine();
 }
 
 // The player's end of the key relay: it holds only the read end, so that
-// it sees the end of the keys when the relay closes.
-[[noreturn]] void run_player(const int keys[2], const sigset_t &original_mask) {
-  const int key_input = keys[0];
-  close(keys[1]);
+// it sees the end of the keys when the relay closes. The player never
+// returns, so the owners it inherited never close: what it must not keep
+// is closed here, by hand.
+[[noreturn]] void run_player(KeyPipe &keys, const sigset_t &original_mask) {
+  keys.relay_end.reset();
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  dup2(key_input, STDIN_FILENO);
-  close(key_input);
+  dup2(keys.player_end.get(), STDIN_FILENO);
+  keys.player_end.reset();
   sigprocmask(SIG_SETMASK, &original_mask, nullptr);
   control_main();
+}
+
+// Forks the player into a process group of its own; the supervisor keeps
+// only the relay's end of the key pipe. -1 when no process could be made.
+pid_t start_player(KeyPipe &keys, const util::blocked_signals &handled) {
+  std::fflush(stdout);
+  const pid_t player = fork();
+  if (player == 0) run_player(keys, handled.previous());
+  keys.player_end.reset();
+  if (player > 0) setpgid(player, player);
+  return player;
 }
 
 // Relays what standard input holds into the player's key channel. Returns
@@ -112,6 +151,83 @@ void show_status(Panel &panel, DecoderFeedWatch &feed_watch, pid_t player) {
   panel.show_status(drive_front_line(drive), decoder, key_help(mode));
 }
 
+// What the supervisor watches while the player runs, and what it has seen.
+// It owns the relay's end of the key pipe, which closes at the end of the
+// input or with the supervision.
+struct Supervision {
+  Panel &panel;
+  pid_t player;
+  int signals;
+  int display_events;
+  util::unique_fd key_output;
+  bool from_terminal;
+  DecoderFeedWatch feed_watch{};
+  int status = 0;
+  bool quit = false;
+};
+
+// -1 without a time limit.
+std::int64_t deadline_of(const SimOptions &options) {
+  if (options.run_for_seconds <= 0) return -1;
+  return monotonic_milliseconds() + static_cast<std::int64_t>(options.run_for_seconds * 1000);
+}
+
+// How long to wait for the next event: until the status is due or the time
+// is up, whichever comes first. False when the time is up already.
+bool next_timeout(bool panel_active, std::int64_t deadline, int &timeout) {
+  timeout = panel_active ? status_refresh_milliseconds : -1;
+  if (deadline < 0) return true;
+  const std::int64_t left = deadline - monotonic_milliseconds();
+  if (left <= 0) return false;
+  if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
+  return true;
+}
+
+// A signal to the simulator ends it; so does the player's own end, which
+// SIGCHLD announces among the ends of its orphans.
+void take_signal(Supervision &run) {
+  signalfd_siginfo received;
+  if (read(run.signals, &received, sizeof received) != sizeof received) return;
+  if (received.ssi_signo == SIGCHLD) {
+    int player_status_code = 0;
+    if (reap_exited_children(run.player, player_status_code)) {
+      std::fprintf(stderr, "discbox-sim: the player ended (status %d)\n", player_status_code);
+      run.status = 1;
+      run.quit = true;
+    }
+  } else {
+    run.status = 128 + static_cast<int>(received.ssi_signo);
+    run.quit = true;
+  }
+}
+
+void take_display_event(Supervision &run) {
+  std::uint64_t count;
+  if (read(run.display_events, &count, sizeof count) == sizeof count)
+    run.panel.draw(display_view());
+}
+
+void take_keys(Supervision &run) {
+  if (!relay_keys(run.key_output.get(), run.from_terminal, run.quit)) run.key_output.reset();
+}
+
+// Returns the simulator's exit status.
+int supervise(Supervision &run, std::int64_t deadline) {
+  while (!run.quit) {
+    if (run.panel.active()) show_status(run.panel, run.feed_watch, run.player);
+    pollfd watched[3] = {{run.signals, POLLIN, 0},
+                         {run.display_events, POLLIN, 0},
+                         {run.key_output ? STDIN_FILENO : -1, POLLIN, 0}};
+    int timeout = -1;
+    if (!next_timeout(run.panel.active(), deadline, timeout)) break;
+    if (poll(watched, 3, timeout) < 0 && errno != EINTR) break;
+    if (watched[0].revents & POLLIN) take_signal(run);
+    if (watched[1].revents & POLLIN) take_display_event(run);
+    if (watched[2].revents & (POLLIN | POLLHUP | POLLERR)) take_keys(run);
+  }
+  return run.status;
+}
+
 }  // namespace
 
 int run_simulation(SimOptions &options) {
@@ -120,100 +236,35 @@ int run_simulation(SimOptions &options) {
     std::perror("discbox-sim: scratch folder");
     return 1;
   }
-  options.machine.cdrom_mount_point = scratch.path() + "/cdrom";
-  options.machine.floppy_mount_point = scratch.path() + "/floppy";
-
   Panel panel;
-  int display_events = panel.active() ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
-  options.machine.display_event_fd = display_events;
-  machine_config() = options.machine;
-  reset_machine();
+  const util::unique_fd display_events(panel.active() ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)
+                                                      : -1);
+  set_up_machine(options, scratch, display_events.get());
 
-  int keys[2];
-  if (pipe2(keys, O_CLOEXEC) != 0) {
+  KeyPipe keys;
+  if (!make_key_pipe(keys)) {
     std::perror("discbox-sim: key pipe");
     return 1;
   }
-  sigset_t handled, original_mask;
-  sigemptyset(&handled);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) {
-    sigaddset(&handled, signal_number);
-  }
-  sigprocmask(SIG_BLOCK, &handled, &original_mask);
-  int signals = signalfd(-1, &handled, SFD_CLOEXEC);
+  const util::blocked_signals handled{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD};
+  const util::unique_fd signals(signalfd(-1, &handled.set(), SFD_CLOEXEC));
   // Orphans of the player's processes come to us, so that we can reap them.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 
-  std::fflush(stdout);
-  pid_t player = fork();
-  if (player == 0) run_player(keys, original_mask);
-  close(keys[0]);
+  const pid_t player = start_player(keys, handled);
   if (player < 0) {
     std::perror("discbox-sim: fork");
     return 1;
   }
-  setpgid(player, player);
-
-  int status = 0;
-  {
-    TerminalGuard terminal;
-    bool from_terminal = terminal.saved;
-    int key_output = keys[1];
-    std::int64_t deadline =
-        options.run_for_seconds > 0
-            ? monotonic_milliseconds() + static_cast<std::int64_t>(options.run_for_seconds * 1000)
-            : -1;
-    bool quit = false;
-    DecoderFeedWatch feed_watch;
-    while (!quit) {
-      if (panel.active()) show_status(panel, feed_watch, player);
-      pollfd watched[3] = {{signals, POLLIN, 0},
-                           {display_events, POLLIN, 0},
-                           {key_output >= 0 ? STDIN_FILENO : -1, POLLIN, 0}};
-      int timeout = panel.active() ? status_refresh_milliseconds : -1;
-      if (deadline >= 0) {
-        std::int64_t left = deadline - monotonic_milliseconds();
-        if (left <= 0) break;
-        if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
-      }
-      if (poll(watched, 3, timeout) < 0 && errno != EINTR) break;
-      if (watched[0].revents & POLLIN) {
-        signalfd_siginfo received;
-        if (read(signals, &received, sizeof received) == sizeof received) {
-          if (received.ssi_signo == SIGCHLD) {
-            int player_status_code = 0;
-            if (reap_exited_children(player, player_status_code)) {
-              std::fprintf(stderr, "discbox-sim: the player ended (status %d)\n",
-                           player_status_code);
-              status = 1;
-              quit = true;
-            }
-          } else {
-            status = 128 + static_cast<int>(received.ssi_signo);
-            quit = true;
-          }
-        }
-      }
-      if (watched[1].revents & POLLIN) {
-        std::uint64_t count;
-        if (read(display_events, &count, sizeof count) == sizeof count) {
-          panel.draw(display_view());
-        }
-      }
-      if (watched[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-        if (!relay_keys(key_output, from_terminal, quit)) {
-          close(key_output);
-          key_output = -1;
-        }
-      }
-    }
-    if (key_output >= 0) close(key_output);
-    end_process_group(player);
-  }
-  if (display_events >= 0) close(display_events);
-  close(signals);
-  sigprocmask(SIG_SETMASK, &original_mask, nullptr);
-  return status;
+  const TerminalGuard terminal;
+  // Made after the terminal guard, so that the players are gone before the
+  // terminal is given back; the supervision, made after it, closes the key
+  // relay before they are killed.
+  const util::scope_exit end_players([player] { end_process_group(player); });
+  Supervision run{
+      panel,         player, signals.get(), display_events.get(), std::move(keys.relay_end),
+      terminal.saved};
+  return supervise(run, deadline_of(options));
 }
 
 }  // namespace sim

@@ -1,3 +1,5 @@
+// The audio-CD mode's start (display, key stream, the floppy's mount) and
+// its key loop, each key one drive request.
 #include "audio/audio_mode.h"
 
 #include <sys/mount.h>
@@ -11,6 +13,7 @@
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
 #include "platform/platform.h"
+#include "util/unique_handle.h"
 
 namespace {
 
@@ -85,7 +88,7 @@ void play_or_resume(int last_track) {
 int main_audio() {
   lcd_init(lcd_port);
   lcd_set_string(lcd_port, text_mode_name, 1);
-  std::FILE *tty_f = open_key_stream();
+  util::unique_file tty_f(open_key_stream());
   int lastTrack = audio.tracks();
   int fd0_mounted = mount_floppy();
   std::printf(text_init, 1);
@@ -94,7 +97,7 @@ int main_audio() {
   if (fd0_mounted == 0) platform::unmount_filesystem(platform::floppy_mount_point());
 
   for (;;) {
-    int key = read_key(tty_f);
+    int key = read_key(tty_f.get());
     if (key <= 0 || key == '\n') continue;
     switch (std::toupper(key)) {
       case 'A':
@@ -125,7 +128,6 @@ int main_audio() {
         break;
       case 'X':
         std::fputs(text_leave, stdout);
-        if (tty_f != nullptr) std::fclose(tty_f);
         return 0;
       default:
         std::fputs(text_unknown_key, stdout);

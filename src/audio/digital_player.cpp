@@ -19,6 +19,7 @@
 
 #include "audio/pcm_output.h"
 #include "platform/platform.h"
+#include "util/signal_mask.h"
 
 namespace {
 
@@ -89,18 +90,17 @@ int digital_player::play(int fd, int first, int end) {
     sounding_ = first;
   }
   if (!started_) {
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ < 0) return 0;
+    wake_.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake_) return 0;
     if (pthread_create(&worker_, nullptr, run, this) != 0) {
-      close(wake_);
-      wake_ = -1;
+      wake_.reset();
       return 0;
     }
     started_ = true;
     owner_ = getpid();
   }
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);
   return 1;
 }
 
@@ -111,7 +111,7 @@ int digital_player::pause() {
     if (state_ == progress::playing) command_.paused = true;
   }
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);
   return 1;
 }
 
@@ -122,7 +122,7 @@ int digital_player::resume() {
     command_.paused = false;
   }
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);
   return 1;
 }
 
@@ -133,10 +133,9 @@ void digital_player::stop() {
     command_.quit = true;
   }
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);
   pthread_join(worker_, nullptr);
-  close(wake_);
-  wake_ = -1;
+  wake_.reset();
   started_ = false;
   const std::lock_guard<std::mutex> hold(lock_);
   command_.quit = false;
@@ -164,10 +163,7 @@ int digital_player::status(int &frame) {
 void *digital_player::run(void *self) {
   // A player that dies breaks the pipe; that must end the write, not the
   // process.
-  sigset_t broken_pipe;
-  sigemptyset(&broken_pipe);
-  sigaddset(&broken_pipe, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &broken_pipe, nullptr);
+  const util::blocked_signals broken_pipe{SIGPIPE};
   static_cast<digital_player *>(self)->stream();
   return nullptr;
 }
@@ -178,10 +174,10 @@ digital_player::command digital_player::take_command() {
 }
 
 void digital_player::wait_for_command(int timeout_milliseconds) {
-  pollfd woken{wake_, POLLIN, 0};
+  pollfd woken{wake_.get(), POLLIN, 0};
   if (poll(&woken, 1, timeout_milliseconds) > 0) {
     std::uint64_t count;
-    [[maybe_unused]] const ssize_t got = read(wake_, &count, sizeof count);
+    [[maybe_unused]] const ssize_t got = read(wake_.get(), &count, sizeof count);
   }
 }
 
@@ -268,10 +264,10 @@ void digital_player::stream() {
     }
     if (count < 0 && errno == EINTR) continue;
     if (count < 0 && errno == EAGAIN) {
-      pollfd watched[2] = {{output.input(), POLLOUT, 0}, {wake_, POLLIN, 0}};
+      pollfd watched[2] = {{output.input(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
       if (poll(watched, 2, -1) > 0 && (watched[1].revents & POLLIN)) {
         std::uint64_t commands;
-        [[maybe_unused]] const ssize_t got = read(wake_, &commands, sizeof commands);
+        [[maybe_unused]] const ssize_t got = read(wake_.get(), &commands, sizeof commands);
       }
       continue;
     }

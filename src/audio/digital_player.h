@@ -17,6 +17,8 @@
 
 #include <mutex>
 
+#include "util/unique_fd.h"
+
 class digital_player {
  public:
   digital_player() = default;
@@ -65,7 +67,9 @@ class digital_player {
   command command_;                  // under lock_
   progress state_ = progress::idle;  // under lock_
   int sounding_ = 0;                 // under lock_
-  int wake_ = -1;                    // eventfd: a new command
+  // eventfd: a new command. The thread uses it too, so it is closed only
+  // once the thread has been joined.
+  util::unique_fd wake_;
   pthread_t worker_{};
   bool started_ = false;
   pid_t owner_ = 0;  // the process that started the thread

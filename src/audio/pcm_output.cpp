@@ -6,11 +6,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -27,8 +27,7 @@ constexpr char argument_standard_input[] = "-";
 // Together with the piece the streamer holds, at most about 0.1 s of audio
 // waits between the drive and the player.
 constexpr int pipe_bytes = 8192;
-constexpr int grace_steps = 100;  // SIGTERM to SIGKILL: 100 steps of 10 ms
-constexpr useconds_t grace_step_microseconds = 10000;
+constexpr auto grace = std::chrono::seconds(1);  // SIGTERM to SIGKILL
 constexpr int exit_not_executed = 127;
 
 [[noreturn]] void become_player(int output) {
@@ -44,8 +43,6 @@ constexpr int exit_not_executed = 127;
   _exit(exit_not_executed);
 }
 
-bool reaped(pid_t player) { return waitpid(player, nullptr, WNOHANG) == player; }
-
 }  // namespace
 
 pcm_output::~pcm_output() { end(); }
@@ -54,36 +51,20 @@ int pcm_output::start() {
   end();
   int pipe_ends[2];
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) return 0;
-  fcntl(pipe_ends[1], F_SETPIPE_SZ, pipe_bytes);
-  fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+  const util::unique_fd output(pipe_ends[0]);
+  util::unique_fd input(pipe_ends[1]);
+  fcntl(input.get(), F_SETPIPE_SZ, pipe_bytes);
+  fcntl(input.get(), F_SETFL, O_NONBLOCK);
   std::fflush(stdout);  // the child must not print ahead of lines still buffered here
   const pid_t child = fork();
-  if (child == 0) become_player(pipe_ends[0]);
-  close(pipe_ends[0]);
-  if (child < 0) {
-    close(pipe_ends[1]);
-    return 0;
-  }
-  pid_ = child;
-  input_ = pipe_ends[1];
+  if (child == 0) become_player(output.get());
+  if (child < 0) return 0;
+  player_ = util::child_process(child, grace);
+  input_ = std::move(input);
   return 1;
 }
 
 void pcm_output::end() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    bool ended = reaped(pid_);
-    for (int step = 0; !ended && step < grace_steps; ++step) {
-      usleep(grace_step_microseconds);
-      ended = reaped(pid_);
-    }
-    if (!ended) {
-      kill(pid_, SIGKILL);
-      while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }
-    pid_ = 0;
-  }
-  if (input_ >= 0) close(input_);
-  input_ = -1;
+  player_.end();
+  input_.reset();
 }

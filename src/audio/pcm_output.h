@@ -9,6 +9,9 @@
 
 #include <sys/types.h>
 
+#include "util/child_process.h"
+#include "util/unique_fd.h"
+
 // The player's own buffer, in microseconds: its "--buffer-time" argument.
 inline constexpr char pcm_player_buffer_microseconds[] = "150000";
 
@@ -27,11 +30,11 @@ class pcm_output {
   // pipe is closed. Does nothing when no player runs.
   void end();
 
-  bool running() const { return pid_ > 0; }
+  bool running() const { return player_.running(); }
   // The write end, non-blocking.
-  int input() const { return input_; }
+  int input() const { return input_.get(); }
 
  private:
-  pid_t pid_ = 0;
-  int input_ = -1;
+  util::child_process player_;
+  util::unique_fd input_;
 };

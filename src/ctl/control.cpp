@@ -3,7 +3,6 @@
 // matching mode, eject, and wait again, forever.
 #include <fcntl.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "lcd/lcd.h"
 #include "mp3/mp3_mode.h"
 #include "platform/platform.h"
+#include "util/child_process.h"
 
 namespace {
 
@@ -71,9 +71,10 @@ void run_audio_mode() {
 void run_mp3_mode() {
   std::fputs(text_mp3_mode, stdout);
   std::fflush(stdout);
-  pid_t child = fork();
+  const pid_t child = fork();
   if (child == 0) main_mpg();
-  if (child > 0) waitpid(child, nullptr, 0);
+  util::child_process mp3_mode(child);
+  mp3_mode.wait();
   sleep(1);
   std::printf(text_unmount, platform::unmount_filesystem(platform::cdrom_mount_point()));
   std::printf(text_eject, audio.eject());

@@ -1,18 +1,18 @@
+// The key channel's streams and the raw terminal settings both modes use.
 #include "ctl/key_channel.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "ctl/ctl.h"
+#include "util/unique_fd.h"
 
 std::FILE *open_key_stream() {
-  int descriptor = fcntl(pipe_keyboard[1], F_DUPFD_CLOEXEC, 0);
-  if (descriptor < 0) return nullptr;
-  std::FILE *keys = fdopen(descriptor, "r");
-  if (keys == nullptr) {
-    close(descriptor);
-    return nullptr;
-  }
+  util::unique_fd descriptor(fcntl(pipe_keyboard[1], F_DUPFD_CLOEXEC, 0));
+  if (!descriptor) return nullptr;
+  std::FILE *keys = fdopen(descriptor.get(), "r");
+  if (keys == nullptr) return nullptr;
+  descriptor.release();  // the stream closes it now
   setvbuf(keys, nullptr, _IONBF, 0);
   return keys;
 }

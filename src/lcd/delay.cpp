@@ -4,15 +4,9 @@
 // what the scheduler can promise.
 #include "lcd/delay.h"
 
-#include <time.h>
+#include "util/clock.h"
 
 namespace {
-
-std::uint64_t monotonic_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::uint64_t(now.tv_sec) * 1000000000u + std::uint64_t(now.tv_nsec);
-}
 
 // Tells the processor that this is a spin, without giving it up.
 inline void spin_pause() {
@@ -31,8 +25,10 @@ std::uint64_t udelay_sub_nanoseconds(unsigned long xloops) {
 }
 
 void udelay_sub(unsigned long xloops) {
-  const std::uint64_t deadline = monotonic_nanoseconds() + udelay_sub_nanoseconds(xloops);
-  while (monotonic_nanoseconds() < deadline) spin_pause();
+  // Below 2^30 ns: the sum stays far inside the signed range.
+  const std::int64_t deadline =
+      util::monotonic_ns() + static_cast<std::int64_t>(udelay_sub_nanoseconds(xloops));
+  while (util::monotonic_ns() < deadline) spin_pause();
 }
 
 void udelay(unsigned long i) { udelay_sub(std::uint32_t(1000u * std::uint32_t(i))); }

@@ -24,6 +24,9 @@ class blocked_signals {
 
   bool blocked() const { return blocked_; }
   const sigset_t &set() const { return set_; }
+  // The mask from before: what a forked child that must not inherit the
+  // block puts back.
+  const sigset_t &previous() const { return before_; }
 
  private:
   sigset_t set_{};

@@ -1,3 +1,4 @@
+// Running discbox-sim for a scenario test, and the test's temporary folder.
 #include "support/sim_process.h"
 
 #include <fcntl.h>
@@ -15,9 +16,12 @@ extern char **environ;
 
 namespace {
 
-void close_if_open(int &descriptor) {
-  if (descriptor >= 0) close(descriptor);
-  descriptor = -1;
+bool make_pipe(util::unique_fd &read_end, util::unique_fd &write_end) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  read_end.reset(ends[0]);
+  write_end.reset(ends[1]);
+  return true;
 }
 
 }  // namespace
@@ -30,16 +34,17 @@ SimProcess::SimProcess(const std::vector<std::string> &arguments,
                        const std::vector<std::string> &environment) {
   // Keys typed after the simulator ended must not end the test.
   signal(SIGPIPE, SIG_IGN);
-  int input[2], console[2], error[2];
-  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(console, O_CLOEXEC) != 0 ||
-      pipe2(error, O_CLOEXEC) != 0) {
+  // The simulator's ends of its three pipes; ours go to the members.
+  util::unique_fd key_input, console_output, error_output;
+  if (!make_pipe(key_input, keys_) || !make_pipe(console_, console_output) ||
+      !make_pipe(error_, error_output)) {
     return;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, console[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, key_input.get(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, console_output.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, error_output.get(), STDERR_FILENO);
 
   std::string program = built_program("discbox-sim");
   std::vector<std::string> words{program};
@@ -56,13 +61,8 @@ SimProcess::SimProcess(const std::vector<std::string> &arguments,
   if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
     pid_ = -1;
   }
+  process_ = util::child_process(pid_);
   posix_spawn_file_actions_destroy(&actions);
-  close(input[0]);
-  close(console[1]);
-  close(error[1]);
-  keys_ = input[1];
-  console_ = console[0];
-  error_ = error[0];
   collector_ = std::thread(&SimProcess::collect, this);
 }
 
@@ -76,12 +76,10 @@ SimProcess::~SimProcess() {
   }
   close_keys();
   if (collector_.joinable()) collector_.join();
-  close_if_open(console_);
-  close_if_open(error_);
 }
 
 void SimProcess::collect() {
-  pollfd streams[2] = {{console_, POLLIN, 0}, {error_, POLLIN, 0}};
+  pollfd streams[2] = {{console_.get(), POLLIN, 0}, {error_.get(), POLLIN, 0}};
   int open_streams = 2;
   while (open_streams > 0) {
     if (poll(streams, 2, -1) < 0) continue;
@@ -107,15 +105,15 @@ void SimProcess::collect() {
 void SimProcess::type(std::string_view keys) {
   const char *data = keys.data();
   size_t left = keys.size();
-  while (keys_ >= 0 && left > 0) {
-    ssize_t written = write(keys_, data, left);
+  while (keys_ && left > 0) {
+    ssize_t written = write(keys_.get(), data, left);
     if (written <= 0) return;
     data += written;
     left -= static_cast<size_t>(written);
   }
 }
 
-void SimProcess::close_keys() { close_if_open(keys_); }
+void SimProcess::close_keys() { keys_.reset(); }
 
 size_t SimProcess::wait_for(std::string_view text, size_t from, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
@@ -150,15 +148,13 @@ std::string SimProcess::errors() const {
 
 int SimProcess::wait_exit(std::chrono::milliseconds timeout) {
   if (ended_) return exit_status_;
-  if (pid_ <= 0) return -1;
+  if (!process_.running()) return -1;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    int status = 0;
-    pid_t ended = waitpid(pid_, &status, WNOHANG);
-    if (ended == pid_) {
+    if (const auto status = process_.poll()) {
       ended_ = true;
-      exit_status_ = status;
-      return status;
+      exit_status_ = *status;
+      return *status;
     }
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

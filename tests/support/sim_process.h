@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "util/child_process.h"
+#include "util/unique_fd.h"
+
 class SimProcess {
  public:
   // Starts discbox-sim with `arguments` (options and discs) and, in its
@@ -38,15 +41,20 @@ class SimProcess {
   // Waits for the simulator to end by itself; returns its wait status, or
   // -1 on time-out.
   int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+  // The simulator's process id, also once it has ended.
   pid_t pid() const { return pid_; }
 
  private:
   void collect();
 
   pid_t pid_ = -1;
-  int keys_ = -1;
-  int console_ = -1;
-  int error_ = -1;
+  // Reaped whatever happens; the destructor first gives the simulator ten
+  // seconds to end on SIGTERM.
+  util::child_process process_;
+  util::unique_fd keys_;
+  // Read by the collector thread; closed only once it has been joined.
+  util::unique_fd console_;
+  util::unique_fd error_;
   int exit_status_ = -1;
   bool ended_ = false;
   mutable std::mutex mutex_;

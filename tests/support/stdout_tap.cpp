@@ -1,3 +1,4 @@
+// Catching standard output through a pipe, and putting it back.
 #include "support/stdout_tap.h"
 
 #include <fcntl.h>
@@ -8,24 +9,27 @@
 
 StdoutTap::StdoutTap() {
   std::fflush(stdout);
-  saved_ = dup(STDOUT_FILENO);
-  if (pipe2(pipe_, O_CLOEXEC) != 0) return;
-  fcntl(pipe_[0], F_SETFL, O_NONBLOCK);
-  dup2(pipe_[1], STDOUT_FILENO);
+  saved_.reset(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return;
+  caught_.reset(ends[0]);
+  catcher_.reset(ends[1]);
+  fcntl(caught_.get(), F_SETFL, O_NONBLOCK);
+  dup2(catcher_.get(), STDOUT_FILENO);
 }
 
 StdoutTap::~StdoutTap() {
   std::fflush(stdout);
-  dup2(saved_, STDOUT_FILENO);
-  close(saved_);
-  close(pipe_[1]);
+  dup2(saved_.get(), STDOUT_FILENO);
+  saved_.reset();
+  // The write end closes first, so that what is left can be read to the end.
+  catcher_.reset();
   collect();
-  close(pipe_[0]);
 }
 
 void StdoutTap::collect() {
   char bytes[4096];
-  for (ssize_t got; (got = read(pipe_[0], bytes, sizeof bytes)) > 0;) {
+  for (ssize_t got; (got = read(caught_.get(), bytes, sizeof bytes)) > 0;) {
     text_.append(bytes, static_cast<size_t>(got));
   }
 }
@@ -38,7 +42,7 @@ bool StdoutTap::wait_for(std::string_view text, std::chrono::milliseconds timeou
     collect();
     if (text_.find(text) != std::string::npos) return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd readable{pipe_[0], POLLIN, 0};
+    pollfd readable{caught_.get(), POLLIN, 0};
     poll(&readable, 1, 10);
   }
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/unique_fd.h"
+
 class StdoutTap {
  public:
   StdoutTap();
@@ -23,7 +25,8 @@ class StdoutTap {
  private:
   void collect();
 
-  int saved_ = -1;
-  int pipe_[2] = {-1, -1};
+  util::unique_fd saved_;    // where standard output went before
+  util::unique_fd caught_;   // the pipe's read end
+  util::unique_fd catcher_;  // its write end, standard output meanwhile
   std::string text_;
 };

@@ -1,3 +1,5 @@
+// Pacing the frame stream: a frame's length from its header, and the wait
+// until a player would have played the frames taken so far.
 #include "frame_pacer.h"
 
 namespace {

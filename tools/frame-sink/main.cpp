@@ -5,7 +5,6 @@
 // end of its input or on SIGTERM, and plays nothing.
 #include <fcntl.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -3,6 +3,8 @@
 
 #include <time.h>
 
+#include "util/clock.h"
+
 namespace sink {
 
 namespace {
@@ -16,11 +18,7 @@ void sleep_until(std::int64_t deadline) {
 
 }  // namespace
 
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
+std::int64_t now_nanoseconds() { return util::monotonic_ns(); }
 
 void play_clock::play(std::int64_t nanoseconds, std::int64_t now) {
   if (played_until_ < now) played_until_ = now;
