@@ -6,7 +6,6 @@
 // come first, in the order typed.
 #include <poll.h>
 #include <semaphore.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -18,6 +17,7 @@
 #include "mp3/mp3_mode_parts.h"
 #include "mp3/pipeline.h"
 #include "mp3/selection.h"
+#include "util/clock.h"
 
 namespace {
 
@@ -38,12 +38,6 @@ constexpr std::int64_t key_look_interval_ns = 100'000'000;
 // What a terminal's input queue holds; keys beyond it are dropped, as the
 // terminal would drop them, but X is still seen.
 constexpr std::size_t early_keys_limit = 4096;
-
-std::int64_t monotonic_ns() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 bool is_leave_key(int key) { return key == 'x' || key == 'X'; }
 
@@ -162,7 +156,7 @@ bool act_on_key(int key, const mp3_session &session) {
 void take_keys_during_scan(void *context) {
   mp3_session &session = *static_cast<mp3_session *>(context);
   if (session.keys == nullptr) return;
-  const std::int64_t now = monotonic_ns();
+  const std::int64_t now = util::monotonic_ns();
   if (session.last_key_look_ns != 0 && now - session.last_key_look_ns < key_look_interval_ns) {
     return;
   }
