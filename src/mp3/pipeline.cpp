@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "ctl/ctl.h"
@@ -28,7 +29,6 @@
 #include "mp3/selection.h"
 
 std::FILE *write_f = nullptr;
-std::mutex position_lock;
 
 namespace {
 

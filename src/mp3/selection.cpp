@@ -17,6 +17,8 @@
 #include "mp3/library.h"
 #include "platform/platform.h"
 
+std::mutex position_lock;
+
 namespace {
 
 constexpr char text_no_library[] = " wild error open_file !!!! exiting....\n";
