@@ -4,6 +4,8 @@
 // reader's move to the next title never interleaves with it. Keys typed
 // during the library scan were taken off the channel then (X at once) and
 // come first, in the order typed.
+#include "mp3/mp3_keys.h"
+
 #include <poll.h>
 #include <semaphore.h>
 #include <unistd.h>
@@ -14,8 +16,9 @@
 #include "ctl/key_channel.h"
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
-#include "mp3/mp3_mode_parts.h"
+#include "mp3/mp3_leave.h"
 #include "mp3/pipeline.h"
+#include "mp3/print_screen.h"
 #include "mp3/selection.h"
 #include "util/clock.h"
 

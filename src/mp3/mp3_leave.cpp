@@ -3,6 +3,8 @@
 // (closing it under a writer blocked in a write would wait for that write),
 // and the ring is freed only once neither thread can touch it. The decoder
 // ends last, by SIGTERM or, a second later, by SIGKILL.
+#include "mp3/mp3_leave.h"
+
 #include <stdio_ext.h>
 #include <unistd.h>
 
@@ -11,8 +13,8 @@
 
 #include "ctl/ctl.h"
 #include "mp3/decoder.h"
-#include "mp3/mp3_mode_parts.h"
 #include "mp3/pipeline.h"
+#include "mp3/print_screen.h"
 
 namespace {
 

@@ -16,8 +16,10 @@
 #include "lcd/lcd.h"
 #include "mp3/decoder.h"
 #include "mp3/library.h"
-#include "mp3/mp3_mode_parts.h"
+#include "mp3/mp3_keys.h"
+#include "mp3/mp3_session.h"
 #include "mp3/pipeline.h"
+#include "mp3/print_screen.h"
 #include "mp3/selection.h"
 #include "platform/platform.h"
 
@@ -106,8 +108,6 @@ void init_semaphores() {
 }
 
 }  // namespace
-
-void print_screen(const char *string, const char *output) { std::printf(string, output); }
 
 void main_mpg() {
   static mp3_session session;
