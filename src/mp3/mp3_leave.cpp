@@ -13,8 +13,10 @@
 
 #include "ctl/ctl.h"
 #include "mp3/decoder.h"
+#include "mp3/display_lines.h"
 #include "mp3/pipeline.h"
 #include "mp3/print_screen.h"
+#include "mp3/ring.h"
 
 namespace {
 
@@ -47,18 +49,6 @@ void close_frame_pipe() {
   pipe_data[0] = -1;
 }
 
-void free_ring() {
-  for (int slot = 0; slot < ring_slots; ++slot) {
-    std::free(buffer[slot]);
-    std::free(frame_size[slot]);
-    buffer[slot] = nullptr;
-    frame_size[slot] = nullptr;
-  }
-  std::free(lcd_l1);
-  std::free(lcd_l2);
-  lcd_l1 = lcd_l2 = nullptr;
-}
-
 }  // namespace
 
 void leave_mp3_mode(mp3_session &session) {
@@ -79,6 +69,8 @@ void leave_mp3_mode(mp3_session &session) {
     std::fputs(text_step_5, stdout);
   }
   close_frame_pipe();
+  free_ring_semaphores();
+  free_display_lines();
   free_ring();
   std::fputs(text_step_7, stdout);
   if (session.pipeline_started) {  // and so the decoder, started right after it
