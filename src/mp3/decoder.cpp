@@ -7,7 +7,6 @@
 // whichever way the MP3 mode ends, the decoder ends with it.
 #include "mp3/decoder.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -26,6 +25,7 @@
 
 #include "ctl/ctl.h"
 #include "ctl/texts.h"
+#include "mp3/frame_pipe.h"
 #include "platform/platform.h"
 
 pid_t mpg_pid_p = 0;
@@ -170,17 +170,6 @@ void *watch_decoder(void *) {
 void end_decoder_at_exit() { end_decoder(); }
 
 }  // namespace
-
-bool make_frame_pipe(int ends[2]) {
-  if (pipe2(ends, O_CLOEXEC) != 0) return false;
-  // The decoder's pace is the only pacing of the pipeline, so whatever the
-  // pipe holds is still heard after a pause, a stop or a change of title.
-  // One page is the least a pipe can hold (today's default would be four
-  // seconds at 128 kbit/s); the writer also waits for it to drain before it
-  // writes again, so a replacement decoder's pipe must be sized the same.
-  fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
-  return true;
-}
 
 void init_mpg_thread(void *) {
   if (attempts == nullptr) {

@@ -18,11 +18,6 @@ pid_t decoder_pid();
 // the mode starts.
 inline constexpr char decoder_buffer_kilobytes[] = "2048";
 
-// Makes a frame pipe: both ends close-on-exec, holding one page. False when
-// no pipe can be made. Every decoder's pipe is made here, and the writer's
-// stream on it by open_frame_stream.
-bool make_frame_pipe(int ends[2]);
-
 // Starts the decoder on pipe_data[0], which then belongs to the decoder
 // alone (pipe_data[0] becomes -1), and the watch that replaces it when it
 // ends.

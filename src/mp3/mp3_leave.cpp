@@ -5,15 +5,13 @@
 // ends last, by SIGTERM or, a second later, by SIGKILL.
 #include "mp3/mp3_leave.h"
 
-#include <stdio_ext.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "ctl/ctl.h"
 #include "mp3/decoder.h"
 #include "mp3/display_lines.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/pipeline.h"
 #include "mp3/print_screen.h"
 #include "mp3/ring.h"
@@ -32,22 +30,6 @@ constexpr char text_step_7[] = "7\n";
 // The kill line names two processes; the first one is the controller, which
 // is never signalled and always shows as 0.
 constexpr int controller_pid = 0;
-
-void close_frame_pipe() {
-  if (write_f != nullptr) {
-    // Frames still in the stream's buffer would only go to a decoder about
-    // to be ended, and might block on a pipe that it no longer drains.
-    __fpurge(write_f);
-    std::fclose(write_f);  // closes pipe_data[1]
-    write_f = nullptr;
-  } else if (pipe_data[1] >= 0) {
-    close(pipe_data[1]);
-  }
-  pipe_data[1] = -1;
-  // The read end belongs to the decoder once it has started.
-  if (pipe_data[0] >= 0) close(pipe_data[0]);
-  pipe_data[0] = -1;
-}
 
 }  // namespace
 

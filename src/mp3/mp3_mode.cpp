@@ -15,6 +15,7 @@
 #include "lcd/lcd.h"
 #include "mp3/decoder.h"
 #include "mp3/display_lines.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/library.h"
 #include "mp3/mp3_keys.h"
 #include "mp3/mp3_session.h"
@@ -46,13 +47,6 @@ constexpr char text_setup_failed[] = "mp3 mode cannot start: %s\n";
 [[noreturn]] void setup_failed(const char *what) {
   std::printf(text_setup_failed, what);
   end_mode_process(-1);
-}
-
-void open_frame_pipe() {
-  if (!make_frame_pipe(pipe_data)) {
-    std::fputs(text_unable_to_create_pipe, stdout);
-    std::exit(1);
-  }
 }
 
 void scan_library(mp3_session &session) {
@@ -100,7 +94,10 @@ void main_mpg() {
   make_ring();
   std::printf("%s%s%s", text_player_buffer, decoder_buffer_kilobytes, text_kilobytes);
   std::fputs(text_init_pipe, stdout);
-  open_frame_pipe();
+  if (!open_frame_pipe()) {
+    std::fputs(text_unable_to_create_pipe, stdout);
+    std::exit(1);
+  }
   make_display_lines();
   std::fputs(text_open_cd, stdout);
   lcd_set_string(lcd_port, text_scanning, 2);
@@ -111,8 +108,7 @@ void main_mpg() {
   open_file(1, 1, 1);
   std::fputs(text_selected, stdout);
   make_ring_semaphores();
-  write_f = open_frame_stream(pipe_data[1]);
-  if (write_f == nullptr) setup_failed("no stream on the frame pipe");
+  if (!open_frame_writer()) setup_failed("no stream on the frame pipe");
   if (!start_pipeline(session.read_th, session.write_th)) setup_failed("no pipeline threads");
   session.pipeline_started = true;
   std::fputs(text_fire_up, stdout);

@@ -6,13 +6,6 @@
 #include <pthread.h>
 
 #include <chrono>
-#include <cstdio>
-
-extern std::FILE *write_f;  // the writer's stream on pipe_data[1]
-
-// The writer's stream on the write end of a frame pipe (made by
-// make_frame_pipe); null when none can be made.
-std::FILE *open_frame_stream(int write_end);
 
 void *read_func(void *ptr);
 void *write_func(void *ptr);
