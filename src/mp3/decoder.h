@@ -45,5 +45,8 @@ void stop_replacing_decoder();
 void signal_decoder_to_end();
 void await_decoder_end();
 
-// Ends the MP3-mode process on an error it cannot go on from, decoder first.
+// Ends the MP3-mode process on an error it cannot go on from: the one way
+// out for every such error of the mode, from any of its threads. The
+// decoder ends first, then stdout is flushed and the process ends at once
+// with `status`. Not to be called with decoder_lock held.
 [[noreturn]] void end_mode_process(int status);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mp3/decoder.h"
 #include "mp3/library_parts.h"
 #include "platform/platform.h"
 
@@ -17,7 +18,7 @@ void *allocate(std::size_t bytes) {
   void *memory = std::malloc(bytes);
   if (memory == nullptr) {
     std::printf(text_out_of_memory);
-    std::exit(-1);
+    end_mode_process(-1);
   }
   return memory;
 }

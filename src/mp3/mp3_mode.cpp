@@ -96,7 +96,7 @@ void main_mpg() {
   std::fputs(text_init_pipe, stdout);
   if (!open_frame_pipe()) {
     std::fputs(text_unable_to_create_pipe, stdout);
-    std::exit(1);
+    end_mode_process(1);
   }
   make_display_lines();
   std::fputs(text_open_cd, stdout);
