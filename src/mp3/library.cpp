@@ -22,6 +22,7 @@
 #include "lcd/lcd.h"
 #include "mp3/library_parts.h"
 #include "util/clock.h"
+#include "util/unique_handle.h"
 
 unsigned int NR_files = 0;
 
@@ -157,6 +158,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
   const bool was_at_ceiling = w.at_ceiling;
   listing_walk = &w;
   int listed = scandir(w.path, &names, within_ceiling, alphasort);
+  const util::unique_malloc<dirent *> listing(names);
   listing_walk = nullptr;
   if (listed < 0) {
     print_path(text_unlistable, w.path);
@@ -167,7 +169,8 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
   int kept = 0;
   const std::size_t folder_length = w.length;
   for (int i = 0; i < listed; ++i) {
-    const char *name = names[i]->d_name;
+    const util::unique_malloc<dirent> entry(names[i]);
+    const char *name = entry->d_name;
     const std::size_t name_length = std::strlen(name);
     if (is_dot_or_dot_dot(name)) {
       // never kept
@@ -181,9 +184,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
       w.path[folder_length] = '\0';
       w.length = folder_length;
     }
-    std::free(names[i]);
   }
-  std::free(names);
   if (depth == album_depth && kept > 2) std::printf(text_many_titles, children[0]->name);
   children[kept] = nullptr;
   *count = kept;

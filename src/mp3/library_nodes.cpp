@@ -9,6 +9,7 @@
 #include "mp3/decoder.h"
 #include "mp3/library_parts.h"
 #include "platform/platform.h"
+#include "util/unique_handle.h"
 
 namespace {
 
@@ -32,11 +33,9 @@ bool inside(const char *path, const std::string &folder) {
 }
 
 std::string resolved(const char *path) {
-  char *real = realpath(path, nullptr);
+  const util::unique_malloc<char> real(realpath(path, nullptr));
   if (real == nullptr) return {};
-  std::string result(real);
-  std::free(real);
-  return result;
+  return std::string(real.get());
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ int next_key(mp3_session &session) {
     session.early_keys.shrink_to_fit();
     session.early_keys_taken = 0;
   }
-  return read_key(session.keys);
+  return read_key(session.keys.get());
 }
 
 void start(bool &open_new_track) {
@@ -166,7 +166,7 @@ void take_keys_during_scan(void *context) {
   session.last_key_look_ns = now;
   // The stream is unbuffered and not read yet, so its descriptor holds
   // every key typed.
-  pollfd channel{fileno(session.keys), POLLIN, 0};
+  pollfd channel{fileno(session.keys.get()), POLLIN, 0};
   while (poll(&channel, 1, 0) > 0 && (channel.revents & POLLIN) != 0) {
     unsigned char keys[64];
     const ssize_t got = read(channel.fd, keys, sizeof keys);

@@ -36,8 +36,7 @@ constexpr int controller_pid = 0;
 void leave_mp3_mode(mp3_session &session) {
   print_screen(text_leave, "");
   player_status = status_paused;
-  if (session.keys != nullptr) std::fclose(session.keys);
-  session.keys = nullptr;
+  session.keys.reset();
   std::fputs(text_step_1, stdout);
   if (session.pipeline_started) {
     stop_replacing_decoder();

@@ -102,7 +102,7 @@ void main_mpg() {
   std::fputs(text_open_cd, stdout);
   lcd_set_string(lcd_port, text_scanning, 2);
   // Open before the scan, which watches it for keys.
-  session.keys = open_key_stream();
+  session.keys.reset(open_key_stream());
   scan_library(session);
   fill_stopped_screen(session);
   open_file(1, 1, 1);

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "util/unique_handle.h"
+
 // A line of the stopped screen: 40 columns and the terminating NUL.
 inline constexpr int stopped_line_bytes = 41;
 
 struct mp3_session {
-  std::FILE *keys = nullptr;  // unbuffered, on a duplicate of the key channel
+  util::unique_file keys;  // unbuffered, on a duplicate of the key channel
   pthread_t read_th{};
   pthread_t write_th{};
   bool pipeline_started = false;
