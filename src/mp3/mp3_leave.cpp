@@ -59,5 +59,6 @@ void leave_mp3_mode(mp3_session &session) {
     std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
     await_decoder_end();
   }
+  // The ordinary exit, not end_mode_process: no other thread runs any more.
   std::exit(0);
 }
