@@ -23,6 +23,7 @@
 #include "ctl/ctl.h"
 #include "emu/machine.h"
 #include "mp3/decoder.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/library.h"
 #include "mp3/pipeline.h"
 #include "mp3/selection.h"

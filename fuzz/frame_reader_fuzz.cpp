@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (reader_read_frames(reader, slot.get(), &length) == frame_outcome::end_of_title) break;
     if (!mpeg_frame_length_usable(static_cast<unsigned int>(length))) __builtin_trap();
     if (static_cast<unsigned int>(length) != mpeg_frame_size(slot[2])) __builtin_trap();
-    const long end = std::ftell(reader.input_f);
+    const long end = std::ftell(reader.input_f.get());
     if (end < length || static_cast<std::size_t>(end) > size) __builtin_trap();
     if (std::memcmp(slot.get(), data + end - length, static_cast<std::size_t>(length)) != 0) {
       __builtin_trap();  // the slot does not hold the frame as the file has it

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ctl/ctl.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/selection.h"
 #include "support/eventually.h"
 #include "support/frame_stamps.h"

@@ -7,7 +7,6 @@
 // whichever way the MP3 mode ends, the decoder ends with it.
 #include "mp3/decoder.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -23,10 +22,13 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "ctl/ctl.h"
 #include "ctl/texts.h"
+#include "mp3/frame_pipe.h"
 #include "platform/platform.h"
+#include "util/unique_fd.h"
 
 pid_t mpg_pid_p = 0;
 
@@ -51,9 +53,9 @@ using steady = std::chrono::steady_clock;
 // Everything below is guarded by decoder_lock once the watch runs.
 std::mutex decoder_lock;
 std::condition_variable decoder_changed;
-bool ending = false;           // the decoder is being ended: start no other
-bool writer_released = false;  // the writer no longer waits for a decoder
-int new_write_end = -1;        // the pipe of a replacement, not yet taken
+bool ending = false;            // the decoder is being ended: start no other
+bool writer_released = false;   // the writer no longer waits for a decoder
+util::unique_fd new_write_end;  // the pipe of a replacement, not yet taken
 steady::time_point last_start;
 pthread_t watch_thread;
 bool watch_running = false;
@@ -98,18 +100,24 @@ void print_attempt(unsigned int attempt) {
   }
 }
 
+// The fatal paths below run with decoder_lock held, and ending the mode
+// process takes it again to end the decoder.
+[[noreturn]] void end_mode_process_holding(std::unique_lock<std::mutex> &hold, int status) {
+  hold.unlock();
+  end_mode_process(status);
+}
+
 // Forks a decoder reading `input`, which the mode then closes; ends the mode
-// process when no process can be made. Call with decoder_lock held.
-void fork_decoder(int input) {
+// process when no process can be made. `hold` holds decoder_lock.
+void fork_decoder(util::unique_fd input, std::unique_lock<std::mutex> &hold) {
   std::fflush(stdout);  // the child must not print ahead of lines still buffered here
   const pid_t child = fork();
-  if (child == 0) become_decoder(input);
-  close(input);
+  if (child == 0) become_decoder(input.get());
+  input.reset();
   mpg_pid_p = child;
   if (child < 0) {
     std::fputs(text_fork_failed, stdout);
-    std::fflush(stdout);
-    _exit(-1);  // not exit(): its handlers would wait for this very lock
+    end_mode_process_holding(hold, -1);
   }
   mpg_pid = child;
   last_start = steady::now();
@@ -124,17 +132,16 @@ void report_end(int status) {
 }
 
 // Starts a decoder on a new pipe and leaves the pipe's write end for the
-// writer. Call with decoder_lock held.
-void replace_decoder() {
+// writer. `hold` holds decoder_lock.
+void replace_decoder(std::unique_lock<std::mutex> &hold) {
   int ends[2];
   if (!make_frame_pipe(ends)) {
     std::fputs(text_unable_to_create_pipe, stdout);
-    std::fflush(stdout);
-    _exit(1);
+    end_mode_process_holding(hold, 1);
   }
-  fork_decoder(ends[0]);
-  if (new_write_end >= 0) close(new_write_end);  // a replacement the writer never took
-  new_write_end = ends[1];
+  util::unique_fd write_end(ends[1]);
+  fork_decoder(util::unique_fd(ends[0]), hold);
+  new_write_end = std::move(write_end);  // closes a replacement the writer never took
   decoder_changed.notify_all();
 }
 
@@ -162,7 +169,7 @@ void *watch_decoder(void *) {
     if (decoder_changed.wait_until(hold, last_start + time_between_starts, [] { return ending; })) {
       break;
     }
-    replace_decoder();
+    replace_decoder(hold);
   }
   return nullptr;
 }
@@ -171,32 +178,20 @@ void end_decoder_at_exit() { end_decoder(); }
 
 }  // namespace
 
-bool make_frame_pipe(int ends[2]) {
-  if (pipe2(ends, O_CLOEXEC) != 0) return false;
-  // The decoder's pace is the only pacing of the pipeline, so whatever the
-  // pipe holds is still heard after a pause, a stop or a change of title.
-  // One page is the least a pipe can hold (today's default would be four
-  // seconds at 128 kbit/s); the writer also waits for it to drain before it
-  // writes again, so a replacement decoder's pipe must be sized the same.
-  fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(sysconf(_SC_PAGESIZE)));
-  return true;
-}
-
 void init_mpg_thread(void *) {
   if (attempts == nullptr) {
     void *shared =
         mmap(nullptr, sizeof *attempts, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) {
       std::fputs(text_fork_failed, stdout);
-      std::exit(-1);
+      end_mode_process(-1);
     }
     attempts = new (shared) std::atomic<unsigned int>(0);
   }
-  const std::lock_guard<std::mutex> hold(decoder_lock);
+  std::unique_lock<std::mutex> hold(decoder_lock);
   ending = false;
   writer_released = false;
-  fork_decoder(pipe_data[0]);
-  pipe_data[0] = -1;
+  fork_decoder(util::unique_fd(std::exchange(pipe_data[0], -1)), hold);
   std::atexit(end_decoder_at_exit);
   watch_running = pthread_create(&watch_thread, nullptr, watch_decoder, nullptr) == 0;
   if (!watch_running) {
@@ -205,8 +200,7 @@ void init_mpg_thread(void *) {
     waitpid(mpg_pid_p, nullptr, 0);
     mpg_pid_p = 0;
     std::fputs(text_fork_failed, stdout);
-    std::fflush(stdout);
-    _exit(-1);
+    end_mode_process_holding(hold, -1);
   }
 }
 
@@ -217,18 +211,14 @@ pid_t decoder_pid() {
 
 int take_decoder_pipe() {
   const std::lock_guard<std::mutex> hold(decoder_lock);
-  const int taken = new_write_end;
-  new_write_end = -1;
-  return taken;
+  return new_write_end.release();
 }
 
 int await_decoder_pipe() {
   std::unique_lock<std::mutex> hold(decoder_lock);
-  decoder_changed.wait(hold, [] { return new_write_end >= 0 || ending || writer_released; });
+  decoder_changed.wait(hold, [] { return new_write_end.valid() || ending || writer_released; });
   if (ending || writer_released) return -1;
-  const int taken = new_write_end;
-  new_write_end = -1;
-  return taken;
+  return new_write_end.release();
 }
 
 void stop_waiting_for_decoder() {
@@ -261,10 +251,11 @@ void await_decoder_end() {
       decoder_changed.wait(hold, gone);
     }
     watch_running = false;
-    if (new_write_end >= 0) close(new_write_end);
-    new_write_end = -1;
+    new_write_end.reset();
   }
-  pthread_join(watch_thread, nullptr);
+  // The watch itself ends the mode when no replacement can be started; it
+  // cannot wait for its own end.
+  if (!pthread_equal(watch_thread, pthread_self())) pthread_join(watch_thread, nullptr);
 }
 
 void end_decoder() {
@@ -272,10 +263,13 @@ void end_decoder() {
   await_decoder_end();
 }
 
+// Every fatal error of the mode ends here, so that the decoder never
+// outlives the mode and every console line printed so far is out. Not
+// exit(): the other threads still run, and its handlers and destructors
+// would pull globals from under them; the writer's stream may hold frames
+// for a pipe that nobody drains any more, so flushing it could block.
 void end_mode_process(int status) {
   end_decoder();
   std::fflush(stdout);
-  // Not exit(): the other threads still run, and the writer's stream may
-  // hold frames for a pipe that nobody drains any more.
   _exit(status);
 }

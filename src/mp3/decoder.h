@@ -18,11 +18,6 @@ pid_t decoder_pid();
 // the mode starts.
 inline constexpr char decoder_buffer_kilobytes[] = "2048";
 
-// Makes a frame pipe: both ends close-on-exec, holding one page. False when
-// no pipe can be made. Every decoder's pipe is made here, and the writer's
-// stream on it by open_frame_stream.
-bool make_frame_pipe(int ends[2]);
-
 // Starts the decoder on pipe_data[0], which then belongs to the decoder
 // alone (pipe_data[0] becomes -1), and the watch that replaces it when it
 // ends.
@@ -50,5 +45,8 @@ void stop_replacing_decoder();
 void signal_decoder_to_end();
 void await_decoder_end();
 
-// Ends the MP3-mode process on an error it cannot go on from, decoder first.
+// Ends the MP3-mode process on an error it cannot go on from: the one way
+// out for every such error of the mode, from any of its threads. The
+// decoder ends first, then stdout is flushed and the process ends at once
+// with `status`. Not to be called with decoder_lock held.
 [[noreturn]] void end_mode_process(int status);

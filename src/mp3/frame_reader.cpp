@@ -35,7 +35,7 @@ bool usable(int length) { return mpeg_frame_length_usable(static_cast<unsigned i
 // holds, whatever the length.
 int read_slot(frame_reader &reader, std::uint8_t *slot, int length) {
   if (!usable(length)) return 0;
-  return static_cast<int>(std::fread(slot, 1, static_cast<size_t>(length), reader.input_f));
+  return static_cast<int>(std::fread(slot, 1, static_cast<size_t>(length), reader.input_f.get()));
 }
 
 int frame_length_in(const std::uint8_t *slot) {
@@ -85,20 +85,20 @@ void rewind_frames(frame_reader &reader) {
     // the oldest start it still knows are unknown: go back that far.
     target = forget_frame_starts(reader, std::min(frames_per_jump, reader.history.count));
   }
-  std::fseek(reader.input_f, target, SEEK_SET);
+  std::fseek(reader.input_f.get(), target, SEEK_SET);
 }
 
 // Reads the four header bytes of the first frame, after a leading ID3v2 tag
 // as the library scan skips it, and notes where that frame starts.
 bool read_first_header(frame_reader &reader) {
   std::uint8_t start[id3v2_header_length];
-  const size_t got = std::fread(start, 1, sizeof start, reader.input_f);
+  const size_t got = std::fread(start, 1, sizeof start, reader.input_f.get());
   reader.first_frame = 0;
   if (got == sizeof start) {
     if (const unsigned int tag = id3v2_tag_length(start)) {
       reader.first_frame = tag;
-      std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
-      return std::fread(reader.header, 1, 4, reader.input_f) == 4;
+      std::fseek(reader.input_f.get(), reader.first_frame, SEEK_SET);
+      return std::fread(reader.header, 1, 4, reader.input_f.get()) == 4;
     }
   }
   std::memcpy(reader.header, start, sizeof reader.header);
@@ -107,10 +107,7 @@ bool read_first_header(frame_reader &reader) {
 
 }  // namespace
 
-void reader_close(frame_reader &reader) {
-  if (reader.input_f != nullptr) std::fclose(reader.input_f);
-  reader.input_f = nullptr;
-}
+void reader_close(frame_reader &reader) { reader.input_f.reset(); }
 
 bool reader_open(frame_reader &reader, const char *path) {
   reader_close(reader);
@@ -125,7 +122,7 @@ bool reader_open(frame_reader &reader, const char *path) {
 
 bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path) {
   reader_close(reader);
-  reader.input_f = input;
+  reader.input_f.reset(input);
   // Each title has a search budget and a history of its own.
   reader.err_count = 0;
   reader.frames_read = 0;
@@ -133,7 +130,7 @@ bool reader_take_title(frame_reader &reader, std::FILE *input, const char *path)
   unsigned int length = 0;
   if (read_first_header(reader)) {
     std::printf(text_open, console_escape(path).c_str());
-    std::fseek(reader.input_f, reader.first_frame, SEEK_SET);
+    std::fseek(reader.input_f.get(), reader.first_frame, SEEK_SET);
     length = mpeg_header_size(reader.header);
   } else {
     std::printf(text_too_short, console_escape(path).c_str());
@@ -176,7 +173,7 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
       std::fputs(text_lost_header, stdout);
       searched = true;
       ++reader.err_count;
-      std::fseek(reader.input_f, 1 - got, SEEK_CUR);
+      std::fseek(reader.input_f.get(), 1 - got, SEEK_CUR);
       got = read_slot(reader, slot, reader.frame_size_l);
       buffer_size = got;
       if (got != reader.frame_size_l || reader.err_count > search_limit) {
@@ -195,7 +192,7 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
       // Read with the previous frame's length: read this one again, whole.
       whole = usable(reader.frame_size_l);
       if (whole) {
-        std::fseek(reader.input_f, -got, SEEK_CUR);
+        std::fseek(reader.input_f.get(), -got, SEEK_CUR);
         got = read_slot(reader, slot, reader.frame_size_l);
         buffer_size = got;
         whole = got == reader.frame_size_l;
@@ -206,7 +203,7 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
       reader.err_count = 0;
       return frame_outcome::end_of_title;
     }
-    remember_frame_start(reader, std::ftell(reader.input_f) - got);
+    remember_frame_start(reader, std::ftell(reader.input_f.get()) - got);
     *length_cell = reader.frame_size_l;
   }
   return frame_outcome::accepted;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "util/unique_handle.h"
+
 // Where the frames read last began, newest last, so that a rewind lands on
 // a frame start whatever the frames' lengths. It holds ten rewinds' worth, so
 // that rewind pressed again and again keeps going back by whole frames.
@@ -19,7 +21,7 @@ struct frame_history {
 };
 
 struct frame_reader {
-  std::FILE *input_f = nullptr;
+  util::unique_file input_f;
   long first_frame = 0;  // file offset of the first frame, after any ID3v2 tag
   int frame_size_l = 0;  // the length the next frame is read with
   int numbers = 1;       // frames a pass reads: 1 playing, 30 forward

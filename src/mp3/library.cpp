@@ -10,7 +10,6 @@
 // through console_escape().
 #include <dirent.h>
 #include <sys/stat.h>
-#include <time.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +21,8 @@
 #include "ctl/ctl.h"
 #include "lcd/lcd.h"
 #include "mp3/library_parts.h"
+#include "util/clock.h"
+#include "util/unique_handle.h"
 
 unsigned int NR_files = 0;
 
@@ -64,12 +65,6 @@ void print_path(const char *format, const char *path) {
   std::printf(format, console_escape(path).c_str());
 }
 
-std::int64_t monotonic_ns() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
-
 bool is_dot_or_dot_dot(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -83,7 +78,7 @@ bool is_ignored_folder(const char *name) {
 void show_progress(walk &w, bool last) {
   std::snprintf(lcd_l2, progress_bytes, text_progress, NR_files);
   std::printf(text_progress_console, lcd_l2);
-  const std::int64_t now = monotonic_ns();
+  const std::int64_t now = util::monotonic_ns();
   if (!last && now - w.last_progress_ns < progress_interval_ns) return;
   w.last_progress_ns = now;
   lcd_set_string(lcd_port, lcd_l2, 2);
@@ -163,6 +158,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
   const bool was_at_ceiling = w.at_ceiling;
   listing_walk = &w;
   int listed = scandir(w.path, &names, within_ceiling, alphasort);
+  const util::unique_malloc<dirent *> listing(names);
   listing_walk = nullptr;
   if (listed < 0) {
     print_path(text_unlistable, w.path);
@@ -173,7 +169,8 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
   int kept = 0;
   const std::size_t folder_length = w.length;
   for (int i = 0; i < listed; ++i) {
-    const char *name = names[i]->d_name;
+    const util::unique_malloc<dirent> entry(names[i]);
+    const char *name = entry->d_name;
     const std::size_t name_length = std::strlen(name);
     if (is_dot_or_dot_dot(name)) {
       // never kept
@@ -187,9 +184,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
       w.path[folder_length] = '\0';
       w.length = folder_length;
     }
-    std::free(names[i]);
   }
-  std::free(names);
   if (depth == album_depth && kept > 2) std::printf(text_many_titles, children[0]->name);
   children[kept] = nullptr;
   *count = kept;
@@ -202,7 +197,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
 fs_entry **open_entry(const char *dir, int *count, int depth, const scan_options &options) {
   walk w;
   w.options = options;
-  w.last_progress_ns = monotonic_ns();
+  w.last_progress_ns = util::monotonic_ns();
   const std::size_t length = std::strlen(dir);
   if (length >= sizeof w.path) {
     print_path(text_unlistable, dir);  // and counts as empty, like any such folder

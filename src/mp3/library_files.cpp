@@ -11,6 +11,7 @@
 #include "ctl/console_text.h"
 #include "mp3/library_parts.h"
 #include "mp3/mpeg_header.h"
+#include "util/unique_fd.h"
 
 namespace {
 
@@ -30,21 +31,20 @@ ssize_t read_at(int fd, std::uint8_t *bytes, std::size_t length, off_t offset) {
 }  // namespace
 
 bool is_title_file(const char *path) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const util::unique_fd file(open(path, O_RDONLY | O_CLOEXEC));
+  if (!file) {
     std::printf(text_no_file, console_escape(path).c_str());
     return false;
   }
   std::uint8_t start[id3v2_header_length];
   const std::uint8_t *header = start;
-  ssize_t got = read_at(fd, start, sizeof start, 0);
+  ssize_t got = read_at(file.get(), start, sizeof start, 0);
   std::uint8_t after_tag[4];
   if (got == static_cast<ssize_t>(sizeof start)) {
     if (const unsigned int tag = id3v2_tag_length(start)) {
-      got = read_at(fd, after_tag, sizeof after_tag, tag);
+      got = read_at(file.get(), after_tag, sizeof after_tag, tag);
       header = after_tag;
     }
   }
-  close(fd);
   return got >= 4 && mpeg_frame_length_usable(mpeg_header_size(header));
 }

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mp3/decoder.h"
 #include "mp3/library_parts.h"
 #include "platform/platform.h"
+#include "util/unique_handle.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ void *allocate(std::size_t bytes) {
   void *memory = std::malloc(bytes);
   if (memory == nullptr) {
     std::printf(text_out_of_memory);
-    std::exit(-1);
+    end_mode_process(-1);
   }
   return memory;
 }
@@ -31,11 +33,9 @@ bool inside(const char *path, const std::string &folder) {
 }
 
 std::string resolved(const char *path) {
-  char *real = realpath(path, nullptr);
+  const util::unique_malloc<char> real(realpath(path, nullptr));
   if (real == nullptr) return {};
-  std::string result(real);
-  std::free(real);
-  return result;
+  return std::string(real.get());
 }
 
 }  // namespace

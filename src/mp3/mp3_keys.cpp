@@ -4,9 +4,10 @@
 // reader's move to the next title never interleaves with it. Keys typed
 // during the library scan were taken off the channel then (X at once) and
 // come first, in the order typed.
+#include "mp3/mp3_keys.h"
+
 #include <poll.h>
 #include <semaphore.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -15,9 +16,11 @@
 #include "ctl/key_channel.h"
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
-#include "mp3/mp3_mode_parts.h"
+#include "mp3/mp3_leave.h"
 #include "mp3/pipeline.h"
+#include "mp3/print_screen.h"
 #include "mp3/selection.h"
+#include "util/clock.h"
 
 namespace {
 
@@ -39,12 +42,6 @@ constexpr std::int64_t key_look_interval_ns = 100'000'000;
 // terminal would drop them, but X is still seen.
 constexpr std::size_t early_keys_limit = 4096;
 
-std::int64_t monotonic_ns() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
-
 bool is_leave_key(int key) { return key == 'x' || key == 'X'; }
 
 int next_key(mp3_session &session) {
@@ -56,7 +53,7 @@ int next_key(mp3_session &session) {
     session.early_keys.shrink_to_fit();
     session.early_keys_taken = 0;
   }
-  return read_key(session.keys);
+  return read_key(session.keys.get());
 }
 
 void start(bool &open_new_track) {
@@ -162,14 +159,14 @@ bool act_on_key(int key, const mp3_session &session) {
 void take_keys_during_scan(void *context) {
   mp3_session &session = *static_cast<mp3_session *>(context);
   if (session.keys == nullptr) return;
-  const std::int64_t now = monotonic_ns();
+  const std::int64_t now = util::monotonic_ns();
   if (session.last_key_look_ns != 0 && now - session.last_key_look_ns < key_look_interval_ns) {
     return;
   }
   session.last_key_look_ns = now;
   // The stream is unbuffered and not read yet, so its descriptor holds
   // every key typed.
-  pollfd channel{fileno(session.keys), POLLIN, 0};
+  pollfd channel{fileno(session.keys.get()), POLLIN, 0};
   while (poll(&channel, 1, 0) > 0 && (channel.revents & POLLIN) != 0) {
     unsigned char keys[64];
     const ssize_t got = read(channel.fd, keys, sizeof keys);

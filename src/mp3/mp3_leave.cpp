@@ -3,16 +3,18 @@
 // (closing it under a writer blocked in a write would wait for that write),
 // and the ring is freed only once neither thread can touch it. The decoder
 // ends last, by SIGTERM or, a second later, by SIGKILL.
-#include <stdio_ext.h>
-#include <unistd.h>
+#include "mp3/mp3_leave.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "ctl/ctl.h"
 #include "mp3/decoder.h"
-#include "mp3/mp3_mode_parts.h"
+#include "mp3/display_lines.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/pipeline.h"
+#include "mp3/print_screen.h"
+#include "mp3/ring.h"
 
 namespace {
 
@@ -29,41 +31,12 @@ constexpr char text_step_7[] = "7\n";
 // is never signalled and always shows as 0.
 constexpr int controller_pid = 0;
 
-void close_frame_pipe() {
-  if (write_f != nullptr) {
-    // Frames still in the stream's buffer would only go to a decoder about
-    // to be ended, and might block on a pipe that it no longer drains.
-    __fpurge(write_f);
-    std::fclose(write_f);  // closes pipe_data[1]
-    write_f = nullptr;
-  } else if (pipe_data[1] >= 0) {
-    close(pipe_data[1]);
-  }
-  pipe_data[1] = -1;
-  // The read end belongs to the decoder once it has started.
-  if (pipe_data[0] >= 0) close(pipe_data[0]);
-  pipe_data[0] = -1;
-}
-
-void free_ring() {
-  for (int slot = 0; slot < ring_slots; ++slot) {
-    std::free(buffer[slot]);
-    std::free(frame_size[slot]);
-    buffer[slot] = nullptr;
-    frame_size[slot] = nullptr;
-  }
-  std::free(lcd_l1);
-  std::free(lcd_l2);
-  lcd_l1 = lcd_l2 = nullptr;
-}
-
 }  // namespace
 
 void leave_mp3_mode(mp3_session &session) {
   print_screen(text_leave, "");
   player_status = status_paused;
-  if (session.keys != nullptr) std::fclose(session.keys);
-  session.keys = nullptr;
+  session.keys.reset();
   std::fputs(text_step_1, stdout);
   if (session.pipeline_started) {
     stop_replacing_decoder();
@@ -77,6 +50,8 @@ void leave_mp3_mode(mp3_session &session) {
     std::fputs(text_step_5, stdout);
   }
   close_frame_pipe();
+  free_ring_semaphores();
+  free_display_lines();
   free_ring();
   std::fputs(text_step_7, stdout);
   if (session.pipeline_started) {  // and so the decoder, started right after it
@@ -84,5 +59,6 @@ void leave_mp3_mode(mp3_session &session) {
     std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
     await_decoder_end();
   }
+  // The ordinary exit, not end_mode_process: no other thread runs any more.
   std::exit(0);
 }

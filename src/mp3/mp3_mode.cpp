@@ -3,7 +3,6 @@
 // threads and the decoder; then the key loop takes over.
 #include "mp3/mp3_mode.h"
 
-#include <semaphore.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,9 +14,14 @@
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
 #include "mp3/decoder.h"
+#include "mp3/display_lines.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/library.h"
-#include "mp3/mp3_mode_parts.h"
+#include "mp3/mp3_keys.h"
+#include "mp3/mp3_session.h"
 #include "mp3/pipeline.h"
+#include "mp3/print_screen.h"
+#include "mp3/ring.h"
 #include "mp3/selection.h"
 #include "platform/platform.h"
 
@@ -35,7 +39,6 @@ constexpr char text_titles[] = "Titel:";
 constexpr char text_stopped_1[] = " Stopped1 %s\n";
 constexpr char text_stopped_2[] = " Stopped2 %s\n";
 constexpr char text_selected[] = "\n";
-constexpr char text_semaphore_failed[] = "Problems during semaphore init.\n";
 constexpr char text_fire_up[] = "fire up mpg123...\n";
 constexpr char text_begin[] = "begin...";
 constexpr char text_now[] = "now\n";
@@ -44,25 +47,6 @@ constexpr char text_setup_failed[] = "mp3 mode cannot start: %s\n";
 [[noreturn]] void setup_failed(const char *what) {
   std::printf(text_setup_failed, what);
   end_mode_process(-1);
-}
-
-void allocate_ring() {
-  for (sem_t **semaphore : {&openS, &pauseS, &readS, &writeS}) {
-    *semaphore = static_cast<sem_t *>(std::malloc(sizeof(sem_t)));
-  }
-  for (int slot = 0; slot < ring_slots; ++slot) {
-    // Zeroed: a slot that a short read filled only in part holds no leftovers
-    // of uninitialised memory, and the first write (slot 0) sends nothing.
-    buffer[slot] = static_cast<unsigned char *>(std::calloc(slot_bytes, 1));
-    frame_size[slot] = static_cast<int *>(std::calloc(1, sizeof(int)));
-  }
-}
-
-void open_frame_pipe() {
-  if (!make_frame_pipe(pipe_data)) {
-    std::fputs(text_unable_to_create_pipe, stdout);
-    std::exit(1);
-  }
 }
 
 void scan_library(mp3_session &session) {
@@ -97,17 +81,7 @@ void fill_stopped_screen(mp3_session &session) {
   std::printf(text_stopped_2, session.stopped_2);
 }
 
-void init_semaphores() {
-  for (sem_t *semaphore : {openS, pauseS, readS, writeS}) {
-    if (semaphore == nullptr || sem_init(semaphore, 0, 0) != 0) {
-      std::fputs(text_semaphore_failed, stdout);
-    }
-  }
-}
-
 }  // namespace
-
-void print_screen(const char *string, const char *output) { std::printf(string, output); }
 
 void main_mpg() {
   static mp3_session session;
@@ -117,23 +91,24 @@ void main_mpg() {
   lcd_init(lcd_port);
   lcd_clear(lcd_port);
   lcd_set_string(lcd_port, text_mode, 1);
-  allocate_ring();
+  make_ring();
   std::printf("%s%s%s", text_player_buffer, decoder_buffer_kilobytes, text_kilobytes);
   std::fputs(text_init_pipe, stdout);
-  open_frame_pipe();
-  lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
-  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
+  if (!open_frame_pipe()) {
+    std::fputs(text_unable_to_create_pipe, stdout);
+    end_mode_process(1);
+  }
+  make_display_lines();
   std::fputs(text_open_cd, stdout);
   lcd_set_string(lcd_port, text_scanning, 2);
   // Open before the scan, which watches it for keys.
-  session.keys = open_key_stream();
+  session.keys.reset(open_key_stream());
   scan_library(session);
   fill_stopped_screen(session);
   open_file(1, 1, 1);
   std::fputs(text_selected, stdout);
-  init_semaphores();
-  write_f = open_frame_stream(pipe_data[1]);
-  if (write_f == nullptr) setup_failed("no stream on the frame pipe");
+  make_ring_semaphores();
+  if (!open_frame_writer()) setup_failed("no stream on the frame pipe");
   if (!start_pipeline(session.read_th, session.write_th)) setup_failed("no pipeline threads");
   session.pipeline_started = true;
   std::fputs(text_fire_up, stdout);

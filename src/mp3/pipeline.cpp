@@ -19,16 +19,16 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "ctl/ctl.h"
 #include "mp3/decoder.h"
+#include "mp3/frame_pipe.h"
 #include "mp3/frame_reader.h"
 #include "mp3/mpeg_header.h"
 #include "mp3/selection.h"
-
-std::FILE *write_f = nullptr;
-std::mutex position_lock;
 
 namespace {
 
@@ -74,16 +74,6 @@ void wait_before_reopening() {
   std::unique_lock<std::mutex> hold(reopen_lock);
   reopen_wake.wait_for(hold, reopen_delay, [] { return pipeline_ending.load(); });
 }
-
-// The writer's stream buffer. Whatever it and the pipe hold is still heard
-// after a pause, a stop or a change of title; together with the pipe (see
-// wait_until_pipe_drained) that is at most two buffers, an eighth of a
-// second at 128 kbit/s, and with the frames in hand every key is heard
-// within 0.3 s. Two of them, so that a replacement stream can be set up
-// before the one it replaces is closed.
-constexpr std::size_t stream_buffer_bytes = 1024;
-char stream_buffers[2][stream_buffer_bytes];
-int free_stream_buffer = 0;
 
 int next_slot(int index) { return index == ring_slots - 1 ? 0 : index + 1; }
 
@@ -166,20 +156,6 @@ void reader_pass(frame_reader &reader) {
   sem_post(writeS);
 }
 
-// Moves the writer onto the pipe of a decoder that replaced the one before.
-// What the old stream still buffers was meant for the decoder that is gone.
-void adopt_decoder_pipe(int write_end) {
-  std::FILE *stream = open_frame_stream(write_end);
-  if (stream == nullptr) {
-    close(write_end);
-    return;
-  }
-  __fpurge(write_f);
-  std::fclose(write_f);
-  write_f = stream;
-  pipe_data[1] = write_end;
-}
-
 // Writes one frame; a frame whose decoder ended under it goes whole to the
 // decoder that replaces it.
 int send_frame(const unsigned char *frame, int length) {
@@ -244,14 +220,6 @@ void *write_func(void *) {
   }
   writer_finished = true;
   return nullptr;
-}
-
-std::FILE *open_frame_stream(int write_end) {
-  std::FILE *stream = fdopen(write_end, "w");
-  if (stream == nullptr) return nullptr;
-  setvbuf(stream, stream_buffers[free_stream_buffer], _IOFBF, stream_buffer_bytes);
-  free_stream_buffer ^= 1;
-  return stream;
 }
 
 bool start_pipeline(pthread_t &read_th, pthread_t &write_th) {

@@ -6,20 +6,6 @@
 #include <pthread.h>
 
 #include <chrono>
-#include <cstdio>
-#include <mutex>
-
-extern std::FILE *write_f;  // the writer's stream on pipe_data[1]
-
-// The writer's stream on the write end of a frame pipe (made by
-// make_frame_pipe); null when none can be made.
-std::FILE *open_frame_stream(int write_end);
-
-// Held around everything that reads or changes the library position
-// (cur_interpret, cur_album, cur_title and their pending copies) or
-// file_name: the key loop's handling of one key, the reader's open step and
-// its move to the next title. Selection is always called under it.
-extern std::mutex position_lock;
 
 void *read_func(void *ptr);
 void *write_func(void *ptr);

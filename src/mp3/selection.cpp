@@ -14,8 +14,11 @@
 #include "ctl/console_text.h"
 #include "ctl/ctl.h"
 #include "lcd/lcd.h"
+#include "mp3/decoder.h"
 #include "mp3/library.h"
 #include "platform/platform.h"
+
+std::mutex position_lock;
 
 namespace {
 
@@ -78,7 +81,7 @@ void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_e
 void select_title(unsigned int interp, unsigned int alb, unsigned int titl) {
   if (root_fs == nullptr || *root_fs == nullptr || (*root_fs)->dir == nullptr) {
     std::printf(text_no_library);
-    std::exit(-1);
+    end_mode_process(-1);
   }
   const fs_entry &root = **root_fs;
   std::printf(text_asked, static_cast<int>(interp), static_cast<int>(alb), static_cast<int>(titl));

@@ -4,4 +4,12 @@
 // thread both select.
 #pragma once
 
+#include <mutex>
+
+// Held around everything that reads or changes the library position
+// (cur_interpret, cur_album, cur_title and their pending copies) or
+// file_name: the key loop's handling of one key, the reader's open step and
+// its move to the next title. Selection is always called under it.
+extern std::mutex position_lock;
+
 void open_file(unsigned int interp, unsigned int alb, unsigned int titl);
