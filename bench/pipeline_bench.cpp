@@ -7,7 +7,10 @@
 //    stream at a player's real-time pace, CPU per frame; the goal is at most
 //    10% of the reference;
 //  - the same threads feeding `mpg123 -q -t -` as fast as it decodes;
-//  - throughput into an unpaced frame-sink against `cat FILE`.
+//  - throughput into an unpaced frame-sink against `cat FILE`;
+//  - two threads passing a token back and forth through two semaphores and
+//    doing nothing else: the two hand-offs that taking turns costs each
+//    frame, CPU per round trip.
 // The pipeline runs as in the MP3 mode: same ring, threads, frame pipe and
 // stream, title selected through the library. CPU is user+system time, so
 // that a loaded machine skews it little. Usage: pipeline_bench [SECONDS]
@@ -121,6 +124,38 @@ double cat_into_sink(const std::string &title) {
   return (bench::now_nanoseconds() - start) / 1e9;
 }
 
+sem_t token_there, token_back;
+constexpr int round_trips = 20000;
+
+void *return_token(void *) {
+  for (int i = 0; i < round_trips; ++i) {
+    sem_wait(&token_there);
+    sem_post(&token_back);
+  }
+  return nullptr;
+}
+
+// CPU of both threads per round trip, in microseconds.
+double semaphore_round_trip() {
+  sem_init(&token_there, 0, 0);
+  sem_init(&token_back, 0, 0);
+  timespec before{}, after{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+  pthread_t partner;
+  if (pthread_create(&partner, nullptr, return_token, nullptr) != 0) std::abort();
+  for (int i = 0; i < round_trips; ++i) {
+    sem_post(&token_there);
+    sem_wait(&token_back);
+  }
+  pthread_join(partner, nullptr);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+  sem_destroy(&token_there);
+  sem_destroy(&token_back);
+  const double seconds =
+      static_cast<double>(after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) / 1e9;
+  return seconds / round_trips * 1e6;
+}
+
 double median_per_frame(const std::vector<double> &seconds) {
   return bench::median(seconds) / title_frames * 1e6;
 }
@@ -172,8 +207,16 @@ int main(int argc, char **argv) {
   std::fprintf(report, "  mpg123 -q -t - fed by the pipeline      %7.2f us\n",
                median_per_frame(decoder_fed));
   std::fprintf(report,
-               "  pipeline / reference decoder            %7.1f %%  (goal: at most 10 %%)\n\n",
+               "  pipeline / reference decoder            %7.1f %%  (goal: at most 10 %%)\n",
                own / reference * 100);
+  const double round_trip = semaphore_round_trip();
+  std::fprintf(report,
+               "  semaphore round trip, two threads       %7.2f us  (%.1f %% of the decoder)\n",
+               round_trip, round_trip / reference * 100);
+  // A decoder left waiting for frames plays late: the paced run then lasts
+  // longer than the title.
+  std::fprintf(report, "  real-time run: %.2f s for a title of %.2f s\n\n", paced.wall_seconds,
+               title_frames * 1152 / 44100.0);
   std::vector<double> pipeline_wall, cat_wall;
   for (int i = 0; i < runs; ++i) {
     pipeline_wall.push_back(run_pipeline({bench::frame_sink(), "--no-pace"}).wall_seconds);

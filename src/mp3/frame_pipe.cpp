@@ -15,13 +15,13 @@ std::FILE *write_f = nullptr;
 
 namespace {
 
-// The writer's stream buffer. Whatever it and the pipe hold is still heard
-// after a pause, a stop or a change of title; together with the pipe (the
-// writer waits for it to drain) that is at most two buffers, an eighth of a
-// second at 128 kbit/s, and with the frames in hand every key is heard
-// within 0.3 s. Two of them, so that a replacement stream can be set up
+// The writer's stream buffer: one pipe page, so that the burst it gathers
+// (see pipeline.cpp) always fits the drained pipe. What it and the pipe
+// hold is still heard after a pause, a stop or a change of title; the
+// writer lets the buffer fill only while the pipe drains, which keeps every
+// key within 0.3 s. Two of them, so that a replacement stream can be set up
 // before the one it replaces is closed.
-constexpr std::size_t stream_buffer_bytes = 1024;
+constexpr std::size_t stream_buffer_bytes = 4096;
 char stream_buffers[2][stream_buffer_bytes];
 int free_stream_buffer = 0;
 
