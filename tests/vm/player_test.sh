@@ -99,7 +99,9 @@ vm_expect_equal "a blocking open" "cat: can't open '/dev/sr0': No medium found" 
 vm_expect_equal "start-up" "$(printf '\n\ncontrol started...\nWWWWWW\niopl 0\ncheck cd...')" \
   "$(lines empty prompt | head -n 6)"
 checks=$(count empty prompt "check cd...")
-vm_expect "4 to 6 prompts in 4.5 s, not $checks" test "$checks" -ge 4 -a "$checks" -le 6
+# A loaded host slows the emulated PC down, never up: more than once a
+# second is a fault, fewer only a slow guest, so the floor is a repeat.
+vm_expect "2 to 6 prompts in 4.5 s, not $checks" test "$checks" -ge 2 -a "$checks" -le 6
 vm_expect_equal "other lines" "" "$(lines empty prompt | sed 1,5d | grep -vx 'check cd...')"
 vm_expect_equal "display" "|$(pad "Bitte CD einlegen...")|$(pad "")|" "$(shown empty prompt)"
 vm_test_done
@@ -136,7 +138,7 @@ vm_expect_equal "no decoder left" "decoders? 1" \
   "$(vm_step_lines "$work/data.console" ejected | grep '^decoders')"
 vm_expect_equal "mounted" 0 "$(vm_fact "$work/data.console" ejected mounts)"
 checks=$(count data ejected "check cd...")
-vm_expect "3 or more prompts in 3.5 s with the tray open, not $checks" test "$checks" -ge 3
+vm_expect "2 or more prompts in 3.5 s with the tray open, not $checks" test "$checks" -ge 2
 vm_expect_equal "no mode" "" "$(lines data ejected | grep modus)"
 vm_expect_equal "display" "|$(pad "Bitte CD einlegen...")|$(pad "")|" "$(shown data ejected)"
 vm_test_done
