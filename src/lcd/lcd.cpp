@@ -46,6 +46,18 @@ constexpr Step instruction(unsigned char byte, unsigned long after) {
       .byte = byte, .pulse = Register::instruction, .pulse_wait = step_wait, .after_pulse = after};
 }
 
+// A byte with the same wait after each of its steps, resting on the data
+// register: the address and character writes and the generator address.
+constexpr Step evenly_waited(unsigned char byte, Register pulse, unsigned long wait) {
+  return {.byte = byte,
+          .after_byte = wait,
+          .pulse = pulse,
+          .pulse_wait = wait,
+          .after_pulse = wait,
+          .rest = Register::data,
+          .after_rest = wait};
+}
+
 // The controller's reset by instruction wants the function set three times;
 // the data register keeps the byte for the second and third.
 constexpr Step function_set = instruction(function_set_8bit_2lines_5x8, function_set_wait);
@@ -109,32 +121,16 @@ void lcd_set_string(unsigned int addr, const char *string, unsigned int line) {
 void lcd_set_char(unsigned int addr, unsigned char charakter, unsigned int position) {
   std::lock_guard lock(display_mutex);
   lcd_wait(addr);
-  put_step(addr, {.byte = static_cast<unsigned char>(position | set_display_address),
-                  .after_byte = address_wait,
-                  .pulse = Register::instruction,
-                  .pulse_wait = address_wait,
-                  .after_pulse = address_wait,
-                  .rest = Register::data,
-                  .after_rest = address_wait});
+  put_step(addr, evenly_waited(static_cast<unsigned char>(position | set_display_address),
+                               Register::instruction, address_wait));
   lcd_wait(addr);
-  put_step(addr, {.byte = charakter,
-                  .after_byte = address_wait,
-                  .pulse = Register::data,
-                  .pulse_wait = address_wait,
-                  .after_pulse = address_wait,
-                  .rest = Register::data,
-                  .after_rest = address_wait});
+  put_step(addr, evenly_waited(charakter, Register::data, address_wait));
 }
 
 void lcd_cg(unsigned int addr, unsigned int position) {
   std::lock_guard lock(display_mutex);
-  put_step(addr, {.byte = static_cast<unsigned char>(position | set_generator_address),
-                  .after_byte = step_wait,
-                  .pulse = Register::instruction,
-                  .pulse_wait = step_wait,
-                  .after_pulse = step_wait,
-                  .rest = Register::data,
-                  .after_rest = step_wait});
+  put_step(addr, evenly_waited(static_cast<unsigned char>(position | set_generator_address),
+                               Register::instruction, step_wait));
 }
 
 void lcd_shift_left(unsigned int addr) {
