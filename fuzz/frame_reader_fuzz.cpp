@@ -3,11 +3,10 @@
 // never more than a slot's bytes; the reader must never seek before the
 // start of the file, and never read past its end (the title is served from
 // the fuzzer's own buffer, so AddressSanitizer sees every byte read).
-// Built by scripts/fuzz.sh with clang's libFuzzer.
+// Built with clang's libFuzzer (DISCBOX_FUZZ), run by scripts/fuzz.sh.
 #include <stdio.h>
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +15,6 @@
 #include "ctl/ctl.h"
 #include "mp3/frame_reader.h"
 #include "mp3/mpeg_header.h"
-
-// The one shared word the reader uses; the rest of the player is not linked.
-std::atomic<int> buffer_size{0};
 
 namespace {
 
