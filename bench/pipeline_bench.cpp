@@ -80,7 +80,7 @@ pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
   pipeline_run run;
   const double cpu_before = pipeline_cpu_seconds();
   const std::int64_t start = bench::now_nanoseconds();
-  if (!pipeline.start(nullptr)) std::abort();
+  if (!pipeline.start_threads(nullptr)) std::abort();
   sem_post(readS);
   for (;;) {  // until the reader has moved on to title 2
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -66,7 +66,7 @@ class PipelineTest : public Mp3DiscFixture {
     open_file(1, 1, title);
   }
 
-  void start() { ASSERT_TRUE(pipeline_.start(nullptr)); }
+  void start() { ASSERT_TRUE(pipeline_.start_threads(nullptr)); }
   void stop() {
     pipeline_.stop_reader();
     pipeline_.stop_writer();

@@ -36,7 +36,7 @@ void leave_mp3_mode(mp3_session &session) {
   session.keys.reset();
   std::fputs(text_step_1, stdout);
   // X during the scan comes before the threads and the decoder.
-  const bool playing_parts_made = session.pipeline.running();
+  const bool playing_parts_made = session.pipeline.threads_running();
   if (playing_parts_made) {
     session.decoder.stop_replacing();
     std::printf(text_kill, controller_pid, static_cast<int>(session.decoder.pid()));

@@ -104,7 +104,7 @@ void main_mpg() {
   session.pipeline.init_semaphores();
   if (!session.pipeline.open_stream()) setup_failed("no stream on the frame pipe");
   session.keys.reset(open_key_stream());
-  if (!session.pipeline.start(&session.decoder)) setup_failed("no pipeline threads");
+  if (!session.pipeline.start_threads(&session.decoder)) setup_failed("no pipeline threads");
   std::fputs(text_fire_up, stdout);
   session.decoder.start(session.pipeline.take_read_end());
   print_screen(text_begin, "");

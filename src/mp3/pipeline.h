@@ -56,7 +56,7 @@ class frame_pipeline {
   // A write into a pipe whose decoder is gone then fails instead of ending
   // the process, and goes to the pipe of the decoder that replaces it
   // (none without `decoder`). False when a thread could not be started.
-  bool start(decoder_process *decoder);
+  bool start_threads(decoder_process *decoder);
 
   // Each ends one thread for good, after the frame in hand; a writer
   // blocked in a write to a decoder that reads nothing is interrupted.
@@ -66,7 +66,7 @@ class frame_pipeline {
   // left of the pipe; only once the writer is gone.
   void close_pipe();
 
-  bool running() const { return reader_running_ || writer_running_; }
+  bool threads_running() const { return reader_running_ || writer_running_; }
   ring_state hand_over() const { return buffer_stat_; }
   // How long the reader waits before it opens again a title that ended
   // without yielding a frame (1 s); tests lengthen it to see the wait.
@@ -90,8 +90,7 @@ class frame_pipeline {
   void switch_to_decoder_pipe(util::unique_fd write_end);
   util::unique_fd await_decoder_pipe();
   // Both.
-  static int next_slot(int index) { return index == ring_slots - 1 ? 0 : index + 1; }
-  bool wait_for(sem_t *semaphore);
+  bool await_post(sem_t *semaphore);
   sem_t *read_semaphore() { return &semaphores_[read_index]; }
   sem_t *write_semaphore() { return &semaphores_[write_index]; }
   sem_t *pause_semaphore() { return &semaphores_[pause_index]; }
@@ -116,7 +115,7 @@ class frame_pipeline {
   // The writer's once it runs; set-up and leave use it only while no writer
   // does.
   frame_stream stream_;
-  // The writer's: frames its stream buffers now (see pipeline_writer.cpp).
+  // The writer's: frames its stream buffers now (see pipeline.cpp).
   int frames_in_burst_ = 0;
   decoder_process *decoder_ = nullptr;  // set before the threads start
 
