@@ -346,7 +346,12 @@ int frame_pipeline::send_frame(const std::uint8_t *frame, int length) {
     }
   }
   const bool first_of_burst = starts_burst(length);
-  if (first_of_burst) hand_on_burst();
+  if (first_of_burst) {
+    hand_on_burst();
+    // Leaving interrupted the burst, which is lost: a frame after it would
+    // reach the decoder out of order.
+    if (ending_) return 0;
+  }
   int written = put_frame(frame, length, first_of_burst);
   while (written != length && errno == EPIPE) {
     util::unique_fd write_end = await_decoder_pipe();
