@@ -97,18 +97,28 @@ void release() {
   way = Way::raw;
 }
 
-void write_data(unsigned int addr, unsigned char value) {
+namespace {
+
+// One register write either way: the driver's request for the register, or
+// the register's offset from the port base.
+void write_register(unsigned long request, unsigned int addr, unsigned int offset,
+                    unsigned char value) {
   switch (way) {
     case Way::kernel_driver:
-      platform::parport_request(parport, PPWDATA, &value);
+      platform::parport_request(parport, request, &value);
       break;
     case Way::raw:
-      platform::port_write(static_cast<unsigned short>(addr + lcd_wiring::data_register_offset),
-                           value);
+      platform::port_write(static_cast<unsigned short>(addr + offset), value);
       break;
     case Way::none:
       break;
   }
+}
+
+}  // namespace
+
+void write_data(unsigned int addr, unsigned char value) {
+  write_register(PPWDATA, addr, lcd_wiring::data_register_offset, value);
 }
 
 // The driver passes on only the control register's four line bits (bits 0
@@ -119,17 +129,7 @@ void write_data(unsigned int addr, unsigned char value) {
 // enable, is the driver's too (it sets it at the claim), and the display's
 // cable leaves the line that would interrupt (nAck) unconnected.
 void write_control(unsigned int addr, unsigned char value) {
-  switch (way) {
-    case Way::kernel_driver:
-      platform::parport_request(parport, PPWCONTROL, &value);
-      break;
-    case Way::raw:
-      platform::port_write(static_cast<unsigned short>(addr + lcd_wiring::control_register_offset),
-                           value);
-      break;
-    case Way::none:
-      break;
-  }
+  write_register(PPWCONTROL, addr, lcd_wiring::control_register_offset, value);
 }
 
 // With nothing to read, the lines float high.
