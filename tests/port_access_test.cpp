@@ -74,7 +74,7 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
     EXPECT_EQ(write.port, control_port);
     claim_values.push_back(write.value);
   }
-  EXPECT_EQ(claim_values, (std::vector<unsigned char>{0x0C, 0x1C, 0x1C, 0x10}));
+  EXPECT_EQ(claim_values, (std::vector<unsigned char>{0x1C, 0x1C, 0x1C, 0x10}));
   sim::clear_port_writes();
 
   EXPECT_EQ(draw(), raw_screens);

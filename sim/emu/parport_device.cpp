@@ -5,9 +5,10 @@
 // as raw port I/O, and write them as the kernel does:
 //
 // - A claim registers the opener on the port, then loads the port's state
-//   for it (control 0x0C, the INIT and SELECT bits: E high and a read of the
-//   instruction register, which changes nothing on the display) and sets
-//   the interrupt enable bit (0x1C). An exclusive registration (PPEXCL first) is refused
+//   for it and enables the port's interrupt: control 0x1C twice, the INIT
+//   and SELECT bits (E high and a read of the instruction register, which
+//   changes nothing on the display) with the interrupt enable, as parport_pc
+//   does for a port with its interrupt line (IRQ 7 on the first port). An exclusive registration (PPEXCL first) is refused
 //   with ENXIO while another driver is registered on the port; a shared one
 //   succeeds there, since that driver (lp) is idle until something prints.
 // - PPWCONTROL passes on the four line bits of its value (0 to 3) and keeps
@@ -39,7 +40,7 @@ namespace {
 constexpr unsigned char line_bits = 0x0F;
 constexpr unsigned char interrupt_enable_bit = 0x10;
 constexpr unsigned char reverse_bit = 0x20;
-constexpr unsigned char claimed_state = 0x0C;
+constexpr unsigned char claimed_state = 0x1C;
 
 struct Device {
   SharedMutex mutex;
