@@ -8,9 +8,10 @@
 //   for it and enables the port's interrupt: control 0x1C twice, the INIT
 //   and SELECT bits (E high and a read of the instruction register, which
 //   changes nothing on the display) with the interrupt enable, as parport_pc
-//   does for a port with its interrupt line (IRQ 7 on the first port). An exclusive registration (PPEXCL first) is refused
-//   with ENXIO while another driver is registered on the port; a shared one
-//   succeeds there, since that driver (lp) is idle until something prints.
+//   does for a port with its interrupt line (IRQ 7 on the first port).
+//   An exclusive registration (PPEXCL first) is refused with ENXIO while
+//   another driver is registered on the port; a shared one succeeds there,
+//   since that driver (lp) is idle until something prints.
 // - PPWCONTROL passes on the four line bits of its value (0 to 3) and keeps
 //   the driver's bits 4 and 5; PPDATADIR sets bit 5 (1: reverse) or clears
 //   it. PPWDATA and PPRDATA write and read the data register.
