@@ -53,14 +53,32 @@ TEST(ModeSelection, EmptyDrivePromptsOnceASecond) {
   // The first prompt came after `began`; a slow machine only spaces them more.
   EXPECT_GE(std::chrono::steady_clock::now() - began, 1900ms) << "prompts must be a second apart";
   const std::string output = sim.output();
-  EXPECT_EQ(output.rfind("\n\ncontrol started...\n", 0), 0u) << output;
-  EXPECT_NE(output.find("WWWWWW\niopl 0\n"), std::string::npos);
+  // The display's way is said once, before the display starts.
+  EXPECT_EQ(output.rfind("\n\ncontrol started...\ndisplay: /dev/parport0\nWWWWWW\niopl 0\n", 0), 0u)
+      << output;
   EXPECT_EQ(sim.count("modus.."), 0u);
   // The display is rewritten at every prompt: look for a whole one.
   const auto shown = read_lines(folder.file("display"));
   const std::string prompt =
       "|Bitte CD einlegen...                    |" + std::string(40, ' ') + "|";
   EXPECT_NE(std::find(shown.begin(), shown.end(), prompt), shown.end()) << output;
+}
+
+// lp on the port: the player leaves the kernel's driver to it, says so,
+// and draws through raw port I/O instead of waiting for the port.
+TEST(ModeSelection, PortHeldByAnotherDriverFallsBackToRawPortIO) {
+  TemporaryFolder folder;
+  SimProcess sim(
+      {"--run-for", "120", "--parport", "held", "--display-log", folder.file("display"), "empty"});
+  // The second prompt's line comes after the first prompt was drawn.
+  ASSERT_NE(wait_for_nth(sim, "check cd...\n", 2), std::string::npos) << sim.output();
+  EXPECT_EQ(sim.count("display: "), 1u) << sim.output();
+  EXPECT_EQ(sim.count("display: raw port I/O (/dev/parport0 held by another driver)\n"), 1u);
+  // The display is rewritten at every prompt: look for a whole one.
+  const auto shown = read_lines(folder.file("display"));
+  const std::string prompt =
+      "|Bitte CD einlegen...                    |" + std::string(40, ' ') + "|";
+  EXPECT_NE(std::find(shown.begin(), shown.end(), prompt), shown.end()) << sim.output();
 }
 
 TEST(ModeSelection, BlankDiscIsNeitherPlayedNorMountedNorEjected) {

@@ -41,6 +41,13 @@ struct MachineConfig {
   // it refuses to play audio tracks (EOPNOTSUPP) and reports no audio status,
   // but reads audio sectors digitally like every drive.
   bool no_analog_audio = false;
+  // The kernel's parallel port driver's device for the display's port,
+  // /dev/parport0: not there (no ppdev, or the port's driver kept off the
+  // port), there for the player to claim, there with another driver (the
+  // printer driver lp) registered on the port, or there but not for the
+  // player to open (not in group lp).
+  enum class Parport { absent, claimable, held, forbidden };
+  Parport parport = Parport::absent;
 };
 
 MachineConfig &machine_config();

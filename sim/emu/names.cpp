@@ -1,12 +1,13 @@
-// The fixed names of the emulated machine: the drive and the floppy keep
-// their real device names; the mount points, the decoder and the PCM player
-// come from the machine's configuration, since a user trying the simulator
-// has neither /cdrom nor, perhaps, /bin/mpg123 or a sound card.
+// The fixed names of the emulated machine: the port, the drive and the
+// floppy keep their real device names; the mount points, the decoder and the
+// PCM player come from the machine's configuration, since a user trying the
+// simulator has neither /cdrom nor, perhaps, /bin/mpg123 or a sound card.
 #include "emu/machine.h"
 #include "platform/platform.h"
 
 namespace platform {
 
+const char *parport_device() { return "/dev/parport0"; }
 const char *drive_device() { return "/dev/sr0"; }
 const char *floppy_device() { return "/dev/fd0"; }
 const char *cdrom_mount_point() { return sim::machine_config().cdrom_mount_point.c_str(); }

@@ -18,6 +18,7 @@
 #include "emu/display.h"
 #include "emu/display_port.h"
 #include "emu/machine.h"
+#include "emu/port_registers.h"
 #include "emu/shared_memory.h"
 #include "platform/platform.h"
 #include "util/clock.h"
@@ -27,7 +28,6 @@ namespace sim {
 
 namespace {
 
-constexpr unsigned short base_port = 888;
 static_assert(display_columns == Hd44780::columns);
 
 constexpr std::size_t log_capacity = 1 << 16;
@@ -97,6 +97,7 @@ void announce(const Screen &screen) {
 }  // namespace
 
 void reset_display_emulator() {
+  reset_parport_device();
   PortState &port = state();
   std::lock_guard lock(port.mutex);
   port.display.power_on(util::monotonic_ns());
@@ -145,6 +146,31 @@ void refuse_port_access(bool refused) {
 
 }  // namespace sim
 
+namespace sim {
+
+void write_port(unsigned short port_number, unsigned char value) {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  const std::int64_t now = util::monotonic_ns();
+  if (port.log_size < log_capacity) {
+    port.log[port.log_size++] = PortWrite{port_number, value, now};
+  } else {
+    ++port.log_dropped;
+  }
+  const Screen before = port.display.screen();
+  if (!port.display.write(offset_of(port_number), value, now)) return;
+  const Screen after = port.display.screen();
+  if (after != before) announce(after);
+}
+
+unsigned char read_port(unsigned short port_number) {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  return port.display.read(offset_of(port_number), util::monotonic_ns());
+}
+
+}  // namespace sim
+
 namespace platform {
 
 int request_port_access() {
@@ -156,24 +182,9 @@ int request_port_access() {
 }
 
 void port_write(unsigned short port_number, unsigned char value) {
-  sim::PortState &port = sim::state();
-  std::lock_guard lock(port.mutex);
-  const std::int64_t now = util::monotonic_ns();
-  if (port.log_size < sim::log_capacity) {
-    port.log[port.log_size++] = sim::PortWrite{port_number, value, now};
-  } else {
-    ++port.log_dropped;
-  }
-  const sim::Screen before = port.display.screen();
-  if (!port.display.write(sim::offset_of(port_number), value, now)) return;
-  const sim::Screen after = port.display.screen();
-  if (after != before) sim::announce(after);
+  sim::write_port(port_number, value);
 }
 
-unsigned char port_read(unsigned short port_number) {
-  sim::PortState &port = sim::state();
-  std::lock_guard lock(port.mutex);
-  return port.display.read(sim::offset_of(port_number), util::monotonic_ns());
-}
+unsigned char port_read(unsigned short port_number) { return sim::read_port(port_number); }
 
 }  // namespace platform

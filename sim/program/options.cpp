@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "util/unique_handle.h"
 
@@ -23,7 +24,7 @@ constexpr char usage[] =
     "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--drive-log FILE]\n"
     "                   [--run-for SECONDS] [--swap-delay SECONDS] [--floppy DIR]\n"
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
-    "                   [DISC ...]\n"
+    "                   [--parport claimable|held|forbidden|absent] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -49,7 +50,10 @@ constexpr char usage[] =
     "  --no-analog-audio   a drive without analog audio output: it refuses to play\n"
     "                      audio CDs, which are then read and played digitally\n"
     "  --pcm-output PATH   the PCM player for digital playback (default: the\n"
-    "                      bundled pcm-sink; PCM_SINK_OUTPUT=FILE keeps the audio)\n";
+    "                      bundled pcm-sink; PCM_SINK_OUTPUT=FILE keeps the audio)\n"
+    "  --parport STATE     the kernel's /dev/parport0 for the display's port:\n"
+    "                      claimable (default), held by another driver, there\n"
+    "                      but forbidden to the player, or absent\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -59,6 +63,20 @@ int fail(const std::string &problem) {
 bool is_folder(const std::string &path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool parse_parport(std::string_view text, MachineConfig::Parport &parport) {
+  using Parport = MachineConfig::Parport;
+  for (auto [name, state] : {std::pair{"claimable", Parport::claimable},
+                             {"held", Parport::held},
+                             {"forbidden", Parport::forbidden},
+                             {"absent", Parport::absent}}) {
+    if (text == name) {
+      parport = state;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool parse_seconds(const char *text, double &seconds) {
@@ -138,6 +156,8 @@ int parse_options(int argc, char **argv, SimOptions &options) {
   MachineConfig &machine = options.machine;
   machine.decoder = default_decoder();
   machine.pcm_player = default_pcm_player();
+  // The box as the README sets it up: the port's kernel driver is loaded.
+  machine.parport = MachineConfig::Parport::claimable;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     bool has_value = i + 1 < argc;
@@ -155,6 +175,10 @@ int parse_options(int argc, char **argv, SimOptions &options) {
       machine.no_analog_audio = true;
     } else if (argument == "--pcm-output" && has_value) {
       machine.pcm_player = value();
+    } else if (argument == "--parport" && has_value) {
+      if (!parse_parport(argv[++i], machine.parport)) {
+        return fail("not a state of /dev/parport0: " + std::string(argv[i]));
+      }
     } else if (argument == "--drive-log" && has_value) {
       machine.drive_log = value();
     } else if (argument == "--floppy" && has_value) {

@@ -15,6 +15,7 @@
 #include "ctl/key_channel.h"
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
+#include "lcd/port_access.h"
 #include "mp3/mp3_mode.h"
 #include "platform/platform.h"
 #include "util/child_process.h"
@@ -38,7 +39,7 @@ void make_terminal_raw() {
 }
 
 void start_up() {
-  platform::request_port_access();
+  const bool raw_port_access = platform::request_port_access() == 0;
   // One console line per event, as it happens, also when standard output is
   // a pipe or a log file.
   setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -50,6 +51,7 @@ void start_up() {
   make_terminal_raw();
   // The decoder, which the MP3 mode executes, has no use for the keys.
   dup3(STDIN_FILENO, pipe_keyboard[1], O_CLOEXEC);
+  port_access::choose(raw_port_access);
   lcd_init(lcd_port);
 }
 

@@ -11,6 +11,7 @@
 #include "lcd/lcd_step.h"
 #include "lcd/lcd_timing.h"
 #include "lcd/lcd_wiring.h"
+#include "lcd/port_access.h"
 #include "platform/platform.h"
 
 namespace {
@@ -158,9 +159,7 @@ int lcd_busy(unsigned int addr) {
   udelay_sub(step_wait);
   lcd_step::put_control(addr, Register::data, Transfer::read, Enable::high);
   udelay_sub(step_wait);
-  const unsigned char lines =
-      platform::port_read(static_cast<unsigned short>(addr + lcd_wiring::data_register_offset));
-  return lines & 0x80;
+  return port_access::read_data(addr) & 0x80;
 }
 
 int lcd_wait(unsigned int) { return 0; }

@@ -1,9 +1,9 @@
-// The display's steps as port writes: the data register at the base, the
-// control register's values from the wiring, and the busy-waits between.
+// The display's steps as register writes: the data register, the control
+// register's values from the wiring, and the busy-waits between.
 #include "lcd/lcd_step.h"
 
 #include "lcd/delay.h"
-#include "platform/platform.h"
+#include "lcd/port_access.h"
 
 namespace lcd_step {
 
@@ -19,15 +19,11 @@ void wait(unsigned long count) {
 }  // namespace
 
 void put_control(unsigned int addr, lcd_wiring::Register target, Transfer transfer, Enable enable) {
-  platform::port_write(static_cast<unsigned short>(addr + lcd_wiring::control_register_offset),
-                       lcd_wiring::control_value(target, transfer, enable));
+  port_access::write_control(addr, lcd_wiring::control_value(target, transfer, enable));
 }
 
 void put_step(unsigned int addr, const Step &step) {
-  if (step.byte) {
-    platform::port_write(static_cast<unsigned short>(addr + lcd_wiring::data_register_offset),
-                         *step.byte);
-  }
+  if (step.byte) port_access::write_data(addr, *step.byte);
   wait(step.after_byte);
   if (step.pulse) {
     put_control(addr, *step.pulse, Transfer::write, Enable::low);

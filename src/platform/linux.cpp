@@ -1,5 +1,6 @@
-// The real machine: port I/O on the parallel port, the CD-ROM ioctls on
-// /dev/sr0 and mount(2). Linked into discbox only.
+// The real machine: port I/O on the parallel port, raw or through
+// /dev/parport0, the CD-ROM ioctls on /dev/sr0 and mount(2). Linked into
+// discbox only.
 #include <fcntl.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
@@ -13,6 +14,14 @@ namespace platform {
 int request_port_access() { return iopl(3); }
 void port_write(unsigned short port, unsigned char value) { outb(value, port); }
 unsigned char port_read(unsigned short port) { return inb(port); }
+
+// O_CLOEXEC: the claim lives as long as the descriptor, which no program the
+// player starts may keep.
+int parport_open() { return open(parport_device(), O_RDWR | O_CLOEXEC); }
+int parport_request(int fd, unsigned long request, void *argument) {
+  return ioctl(fd, request, argument);
+}
+int parport_close(int fd) { return close(fd); }
 
 // O_CLOEXEC keeps the decoder, which the MP3 mode executes, from inheriting
 // (and so holding open) the drive.
@@ -28,6 +37,7 @@ int mount_filesystem(const char *device, const char *mount_point, const char *ty
 }
 int unmount_filesystem(const char *mount_point) { return umount(mount_point); }
 
+const char *parport_device() { return "/dev/parport0"; }
 const char *drive_device() { return "/dev/sr0"; }
 const char *cdrom_mount_point() { return "/cdrom"; }
 const char *floppy_device() { return "/dev/fd0"; }

@@ -18,6 +18,15 @@ int request_port_access();
 void port_write(unsigned short port, unsigned char value);
 unsigned char port_read(unsigned short port);
 
+// The same port through the kernel's parallel port driver (ppdev), which
+// arbitrates it with the other drivers and needs no I/O privilege.
+// parport_open() opens parport_device() read-write and returns the
+// descriptor, or -1 with errno set; parport_request() issues one
+// linux/ppdev.h request and returns what ioctl returns.
+int parport_open();
+int parport_request(int fd, unsigned long request, void *argument);
+int parport_close(int fd);
+
 // The CD-ROM drive. drive_open() opens drive_device() read-only and blocking
 // and returns the descriptor, or -1 with errno set (ENOMEDIUM: no disc).
 // drive_request() issues one linux/cdrom.h request and returns what ioctl
@@ -33,6 +42,7 @@ int mount_filesystem(const char *device, const char *mount_point, const char *ty
 int unmount_filesystem(const char *mount_point);
 
 // The fixed names of this machine.
+const char *parport_device();      // "/dev/parport0"
 const char *drive_device();        // "/dev/sr0"
 const char *cdrom_mount_point();   // "/cdrom"
 const char *floppy_device();       // "/dev/fd0"

@@ -153,6 +153,8 @@ check "apt install discbox" apt_in_root install -y --no-install-recommends "${pl
 check "/cdrom and /floppy exist" test -d "$root/cdrom" -a -d "$root/floppy"
 check "the drive's auto-close is off at boot" \
   grep -qx 'dev.cdrom.autoclose = 0' "$root/usr/lib/sysctl.d/discbox.conf"
+check "the port's device driver (ppdev) is loaded at boot" \
+  grep -qx 'ppdev' "$root/usr/lib/modules-load.d/discbox.conf"
 check "discbox.service is enabled" \
   test -L "$root/etc/systemd/system/multi-user.target.wants/discbox.service"
 check "systemd-analyze verify discbox.service" in_root systemd-analyze verify discbox.service

@@ -5,8 +5,11 @@
 #
 # player_setup    the step "setup": the CD-ROM drivers, the mount points,
 #                 and a blocking open of the drive (shown as "open")
-# start_player    starts discbox in a session of its own, with frame-sink
-#                 (/bin/mpg123) keeping the frames in /tmp/frames
+# start_player [USER]
+#                 starts discbox in a session of its own, with frame-sink
+#                 (/bin/mpg123) keeping the frames in /tmp/frames; as USER
+#                 (from /etc/passwd, with the groups /etc/group gives it)
+#                 instead of root when given
 # key KEYS        types KEYS
 # wait_for TEXT SECONDS
 #                 waits for a line holding TEXT among the player's lines
@@ -50,8 +53,14 @@ key() {
 # In a session of its own, so that the player, its MP3-mode process and
 # the decoder can be stopped together.
 start_player() {
+  rm -f /tmp/keys
   mkfifo /tmp/keys
-  FRAME_SINK_OUTPUT=/tmp/frames setsid discbox </tmp/keys >$out 2>&1 &
+  shown=0
+  if [ -n "${1:-}" ]; then
+    FRAME_SINK_OUTPUT=/tmp/frames setsid su -s /bin/sh -c 'exec discbox' "$1" </tmp/keys >$out 2>&1 &
+  else
+    FRAME_SINK_OUTPUT=/tmp/frames setsid discbox </tmp/keys >$out 2>&1 &
+  fi
   player=$!
   exec 3>/tmp/keys
 }

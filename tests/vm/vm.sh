@@ -22,11 +22,12 @@
 #       Builds TARGET... of this tree linked static, for a guest that holds
 #       nothing but busybox, in VM_BUILD ($VM_CACHE/player-build, shared by
 #       the suites); LOG keeps the build's output, shown when it fails.
-#   vm_player_initramfs OUT SCRIPT
+#   vm_player_initramfs OUT SCRIPT [OPTION]...
 #       vm_initramfs for a guest that runs the real discbox (built by
 #       vm_build_static): the CD-ROM and ISO 9660 drivers, discbox, frame-sink
 #       as /bin/mpg123 (both stripped) and player.sh, the guest's helpers for
-#       driving the player, as /lib/vm/player.sh.
+#       driving the player, as /lib/vm/player.sh; OPTIONs (--module,
+#       --file) add to that.
 #   vm_boot --initramfs FILE --console FILE [--trace FILE] [--cdrom ISO]
 #           [--input FILE] [--append ARGS] [--timeout SECONDS]
 #       Boots the guest. It stops when /test.sh ends, on a kernel oops, or
@@ -106,7 +107,7 @@ vm_build_static() {
   VM_BUILD=$VM_CACHE/player-build
   echo "building static: $*"
   if ! { cmake -S "$vm_dir/../.." -B "$VM_BUILD" -G Ninja -DDISCBOX_STATIC=ON \
-    -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=OFF >"$log" 2>&1 &&
+    -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=ON >"$log" 2>&1 &&
     cmake --build "$VM_BUILD" -j 2 --target "$@" >>"$log" 2>&1; }; then
     cat "$log" >&2
     return 1
@@ -115,12 +116,13 @@ vm_build_static() {
 
 vm_player_initramfs() {
   local out=$1 script=$2 bin=$1.bin
+  shift 2
   mkdir -p "$bin"
   strip -o "$bin/discbox" "$VM_BUILD/discbox" &&
     strip -o "$bin/mpg123" "$VM_BUILD/tools/frame-sink/frame-sink" &&
     vm_initramfs "$out" "$script" --module ata_piix --module sr_mod --module isofs \
       --file "$bin/discbox" /bin/discbox --file "$bin/mpg123" /bin/mpg123 \
-      --file "$vm_dir/player.sh" /lib/vm/player.sh
+      --file "$vm_dir/player.sh" /lib/vm/player.sh "$@"
 }
 
 vm_build_kmod() {
