@@ -98,10 +98,14 @@ struct next_result {
 // Next, and when the old audio stopped and the new track's first sector
 // played.
 next_result press_next(cd &drive, const folder_files &files) {
-  drive.read_status();
-  const int target = drive.current() + 1;
+  // As the audio mode's key does: ask where the stream is, then step on.
   const std::int64_t pressed = bench::now_nanoseconds();
+  drive.read_position();
+  const int target = drive.current() + 1;
   drive.next();
+  // The new track comes once the drive delivers again.
+  std::this_thread::sleep_for(500ms);
+  while (sim::drive_view().stalling) std::this_thread::sleep_for(5ms);
   std::this_thread::sleep_for(1500ms);
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "T%02dS000000", target);
@@ -148,17 +152,20 @@ row measure(double stall_seconds, const folder_files &files) {
     r.silent_ms += ms(u.length);
   }
 
+  // The card runs dry after pause; the underrun is logged once resume has
+  // ended it.
   for (int i = 0; i < presses; ++i) {
     const std::int64_t pressed = bench::now_nanoseconds();
     drive.pause();
     std::this_thread::sleep_for(1000ms);
-    const std::int64_t dry = dry_after(underrun_log(files.underruns), pressed);
-    if (dry != 0) r.pause_ms.push_back(ms(dry - pressed));
     const std::int64_t resumed = bench::now_nanoseconds();
     drive.resume();
     std::this_thread::sleep_for(1000ms);
     for (const underrun_line &u : underrun_log(files.underruns)) {
-      if (u.start == dry) r.resume_ms.push_back(ms(u.start + u.length - resumed));
+      if (u.start < pressed || u.start > resumed) continue;
+      r.pause_ms.push_back(ms(u.start - pressed));
+      r.resume_ms.push_back(ms(u.start + u.length - resumed));
+      break;
     }
   }
   for (int i = 0; i < presses; ++i) {
