@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "support/machine_fixture.h"
 #include "support/processes.h"
 #include "support/sim_process.h"
+#include "util/clock.h"
 
 namespace {
 
@@ -69,11 +71,14 @@ class DigitalPlayback : public MachineFixture {
                          [&](const std::string &line) { return line.starts_with(prefix); });
   }
 
-  // Underruns the sink heard so far.
-  size_t underruns() const {
-    const auto lines = read_lines(path("underruns"));
-    return std::count_if(lines.begin(), lines.end(),
-                         [](const std::string &line) { return line.starts_with("underrun "); });
+  // Nanoseconds of silence the sink heard in underruns so far.
+  std::int64_t silence() const {
+    std::int64_t total = 0;
+    for (const std::string &line : read_lines(path("underruns"))) {
+      std::int64_t start = 0, length = 0;
+      if (std::sscanf(line.c_str(), "underrun %ld %ld", &start, &length) == 2) total += length;
+    }
+    return total;
   }
 
   // The last sector of `track` the sink received (-1: none).
@@ -312,37 +317,39 @@ TEST_F(DigitalPlayback, DriveThatPlaysItselfGetsPlayAudioAndNoPlayer) {
   EXPECT_TRUE(sinks().empty());
 }
 
-// A 10-second track (750 sectors) at twice real time, read at 4x, the
-// sink's card holding 150 ms: a stall far longer than that is not heard.
+// A 6-second track (450 sectors) at real-time pace, read at 4x, the sink's
+// card holding 150 ms: a stall far longer than that is played
+// through. (A machine too busy to run the sink for a while can still make
+// it skip briefly; silence as long as the stall is what a missing
+// read-ahead sounds like.)
 TEST_F(DigitalPlayback, StallOfTheDriveIsPlayedThroughFromTheReadAhead) {
-  cd &drive = start({audio_disc({10})});
+  cd &drive = start({audio_disc({6})});
   setenv("PCM_SINK_PACE", "1", 1);
-  setenv("PCM_SINK_SPEED", "2", 1);
   drive.play(1);
-  wait_read_ahead(*this, 1, 150, 3);
+  wait_read_ahead(*this, 1, 150, 2);
   sim::drive_stall_next_read(600000);
   ASSERT_TRUE(eventually([] { return sim::drive_view().stalling; }));
+  const std::int64_t stalled = util::monotonic_ns();
   const int at_stall = last_kept(1);
-  // Two seconds of music while the drive gives nothing.
-  ASSERT_TRUE(eventually([&] { return last_kept(1) >= at_stall + 150; }));
+  // A second and a half of music while the drive gives nothing.
+  ASSERT_TRUE(eventually([&] { return last_kept(1) >= at_stall + 113; }));
   EXPECT_TRUE(sim::drive_view().stalling);
   sim::drive_end_stall();
-  const auto runs =
-      wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 1, 1499); });
-  EXPECT_EQ(runs, (sector_lines{"1:0-1499"}));
-  EXPECT_EQ(underruns(), 0u);
+  const std::int64_t stall = util::monotonic_ns() - stalled;
+  const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 1, 449); });
+  EXPECT_EQ(runs, (sector_lines{"1:0-449"}));
+  EXPECT_LT(silence(), stall / 4) << ::testing::PrintToString(read_lines(path("underruns")));
 }
 
 // Keys while the drive is busy for a long time: pause, resume and next are
 // answered from the stream, next drops what was read ahead of the old
 // track at once, and stop ends the player at once.
 TEST_F(DigitalPlayback, KeysDuringAStallAreHeardAtOnce) {
-  cd &drive = start({audio_disc({20, 20})});
+  cd &drive = start({audio_disc({60, 60})});
   drive.random(0);
   setenv("PCM_SINK_PACE", "1", 1);
-  setenv("PCM_SINK_SPEED", "2", 1);
   drive.play(1, 2);
-  wait_read_ahead(*this, 1, 150, 3);
+  wait_read_ahead(*this, 1, 150, 2);
 
   // Paused, then resumed while the drive spins up again: the read-ahead
   // plays on.
@@ -358,7 +365,7 @@ TEST_F(DigitalPlayback, KeysDuringAStallAreHeardAtOnce) {
     drive.resume();
   })) << "pause, status and resume wait for no read";
 
-  wait_read_ahead(*this, 1, 150, 3);
+  wait_read_ahead(*this, 1, 150, 2);
   sim::drive_stall_next_read(600000);
   ASSERT_TRUE(eventually([] { return sim::drive_view().stalling; }));
   int pressed_at = -1;
