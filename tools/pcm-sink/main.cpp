@@ -83,6 +83,7 @@ struct underrun_log {
   void note(const sink::underrun &silence) {
     ++count;
     total += silence.length;
+    if (fd < 0) return;  // only a report asked for goes to standard error
     line("underrun " + std::to_string(silence.start) + " " + std::to_string(silence.length) + " " +
          std::to_string(silence.offset));
   }
