@@ -86,8 +86,9 @@ std::int64_t dry_after(const std::vector<underrun_line> &log, std::int64_t from)
 
 double ms(std::int64_t nanoseconds) { return nanoseconds / 1e6; }
 
+// The slowest of `values`; -1 when none was measured.
 double worst(const std::vector<double> &values) {
-  return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+  return values.empty() ? -1 : *std::max_element(values.begin(), values.end());
 }
 
 struct next_result {
