@@ -1,10 +1,17 @@
-// Key-to-silence latency of digital CD playback: from pause (or next) to the
-// moment the old audio has been played out, in milliseconds, with pcm-sink
-// as a real-time sound card that logs when each byte arrived. Whatever the
-// streamer holds and the pipe buffers is still heard after the key.
+// Digital CD playback on a drive that stalls: for stalls of 0.5, 1, 2 and 4
+// seconds every 10 seconds (and none, the reference measured in the same
+// run), 60 seconds of playing with pcm-sink as a real-time sound card
+// (150 ms buffer, as the player asks), then keys:
 //
-// Also the pace: audio seconds delivered per wall-clock second while
-// playing, against the 1.0 a sound card takes, measured in the same run.
+// - underruns: how often and how long the card ran dry while nothing but
+//   the drive stalled; every stall not covered is heard as silence;
+// - key-to-silence: from pause or next until the old audio has stopped
+//   sounding (pcm-sink's times say when each byte played), and until the
+//   new track sounds, also for a next typed while the drive stalls;
+// - resume-to-sound: from resume until the card plays again.
+//
+// Each figure is also given as a ratio: silence against the stall time, and
+// the slowest key against the 300 ms a key may take.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +24,7 @@
 #include <vector>
 
 #include "audio/cd.h"
+#include "emu/drive.h"
 #include "emu/machine.h"
 #include "playback_support.h"
 
@@ -24,45 +32,156 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int repetitions = 5;
-constexpr auto settle = 1000ms;  // longer than any latency expected
-constexpr double bytes_per_second = 44100 * 4;
-constexpr double sink_chunk_seconds = 2352 / bytes_per_second;
+constexpr auto play_time = 60s;
+constexpr int stall_every_seconds = 10;
+constexpr int presses = 3;
 constexpr double bound_ms = 300;
 
-struct arrival {
+struct played_line {
   std::int64_t time;
-  std::uint64_t bytes;
+  std::uint64_t received, played;
 };
 
-std::vector<arrival> arrivals(const std::string &times) {
-  std::vector<arrival> log;
+struct underrun_line {
+  std::int64_t start, length;
+};
+
+struct folder_files {
+  std::string times, kept, underruns;
+};
+
+std::vector<played_line> played_log(const std::string &times) {
+  std::vector<played_line> log;
   std::istringstream in(bench::slurp(times));
-  for (arrival a; in >> a.time >> a.bytes;) log.push_back(a);
+  for (played_line l; in >> l.time >> l.received >> l.played;) log.push_back(l);
   return log;
 }
 
-// When the sink had played everything that arrived before `until`.
-std::int64_t silent_from(const std::vector<arrival> &log, std::int64_t until) {
-  std::int64_t last = 0;
-  for (const arrival &a : log) {
-    if (a.time < until) last = a.time;
+std::vector<underrun_line> underrun_log(const std::string &path) {
+  std::vector<underrun_line> log;
+  std::istringstream in(bench::slurp(path));
+  for (std::string word; in >> word;) {
+    underrun_line u{};
+    std::uint64_t offset = 0;
+    if (word == "underrun" && in >> u.start >> u.length >> offset) log.push_back(u);
   }
-  return last + static_cast<std::int64_t>(sink_chunk_seconds * 1e9);
+  return log;
 }
 
-// When the byte at `offset` arrived (0: not yet).
-std::int64_t arrival_of(const std::vector<arrival> &log, std::uint64_t offset) {
-  for (const arrival &a : log) {
-    if (a.bytes > offset) return a.time;
+// When the byte at `offset` had been played (0: not yet).
+std::int64_t played_at(const std::vector<played_line> &log, std::uint64_t offset) {
+  for (const played_line &l : log) {
+    if (l.played >= offset) return l.time;
   }
   return 0;
 }
 
-void report(const char *what, std::vector<double> values) {
-  const double worst = values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-  std::printf("  %-18s median %5.0f ms  max %5.0f ms  (max / %.0f ms bound: %.2f)\n", what,
-              bench::median(values), worst, bound_ms, worst / bound_ms);
+// When the card ran dry first after `from` (0: it did not).
+std::int64_t dry_after(const std::vector<underrun_line> &log, std::int64_t from) {
+  for (const underrun_line &u : log) {
+    if (u.start >= from) return u.start;
+  }
+  return 0;
+}
+
+double ms(std::int64_t nanoseconds) { return nanoseconds / 1e6; }
+
+// The slowest of `values`; -1 when none was measured.
+double worst(const std::vector<double> &values) {
+  return values.empty() ? -1 : *std::max_element(values.begin(), values.end());
+}
+
+struct next_result {
+  double silence = -1;    // ms until the old track stopped sounding
+  double new_sound = -1;  // ms until the new track sounded
+};
+
+// Next, and when the old audio stopped and the new track's first sector
+// played.
+next_result press_next(cd &drive, const folder_files &files) {
+  // As the audio mode's key does: ask where the stream is, then step on.
+  const std::int64_t pressed = bench::now_nanoseconds();
+  drive.read_position();
+  const int target = drive.current() + 1;
+  drive.next();
+  // The new track comes once the drive delivers again.
+  std::this_thread::sleep_for(500ms);
+  while (sim::drive_view().stalling) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(1500ms);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "T%02dS000000", target);
+  const std::string stream = bench::slurp(files.kept);
+  const std::size_t at = stream.rfind(stamp);
+  next_result result;
+  if (at == std::string::npos) return result;
+  const std::int64_t sounded = played_at(played_log(files.times), at);
+  if (sounded == 0) return result;
+  std::int64_t silent = sounded;
+  const std::int64_t dry = dry_after(underrun_log(files.underruns), pressed);
+  if (dry != 0 && dry < silent) silent = dry;
+  result.silence = ms(silent - pressed);
+  result.new_sound = ms(sounded - pressed);
+  return result;
+}
+
+struct row {
+  double stall_seconds = 0;
+  int underruns = 0;
+  double silent_ms = 0;
+  std::vector<double> pause_ms, resume_ms, next_ms, next_new_ms;
+  next_result in_stall;
+};
+
+row measure(double stall_seconds, const folder_files &files) {
+  row r;
+  r.stall_seconds = stall_seconds;
+  for (const std::string &file : {files.times, files.kept, files.underruns}) {
+    std::filesystem::remove(file);
+  }
+  sim::MachineConfig &config = sim::machine_config();
+  config.stall_milliseconds = static_cast<int>(stall_seconds * 1000);
+  config.stall_every_seconds = stall_seconds > 0 ? stall_every_seconds : 0;
+  sim::reset_machine();
+  cd drive;
+  drive.random(0);
+  const std::int64_t started = bench::now_nanoseconds();
+  drive.play(1, drive.tracks());
+  std::this_thread::sleep_for(play_time);
+  for (const underrun_line &u : underrun_log(files.underruns)) {
+    if (u.start < started) continue;
+    ++r.underruns;
+    r.silent_ms += ms(u.length);
+  }
+
+  // The card runs dry after pause; the underrun is logged once resume has
+  // ended it.
+  for (int i = 0; i < presses; ++i) {
+    const std::int64_t pressed = bench::now_nanoseconds();
+    drive.pause();
+    std::this_thread::sleep_for(1000ms);
+    const std::int64_t resumed = bench::now_nanoseconds();
+    drive.resume();
+    std::this_thread::sleep_for(1000ms);
+    for (const underrun_line &u : underrun_log(files.underruns)) {
+      if (u.start < pressed || u.start > resumed) continue;
+      r.pause_ms.push_back(ms(u.start - pressed));
+      r.resume_ms.push_back(ms(u.start + u.length - resumed));
+      break;
+    }
+  }
+  for (int i = 0; i < presses; ++i) {
+    const next_result next = press_next(drive, files);
+    if (next.silence >= 0) r.next_ms.push_back(next.silence);
+    if (next.new_sound >= 0) r.next_new_ms.push_back(next.new_sound);
+  }
+  if (stall_seconds > 0) {
+    const std::int64_t limit = bench::now_nanoseconds() + 2LL * stall_every_seconds * 1000000000;
+    while (!sim::drive_view().stalling && bench::now_nanoseconds() < limit) {
+      std::this_thread::sleep_for(5ms);
+    }
+    if (sim::drive_view().stalling) r.in_stall = press_next(drive, files);
+  }
+  return r;
 }
 
 }  // namespace
@@ -71,59 +190,38 @@ int main() {
   char pattern[] = "/tmp/discbox-digital-bench-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;
   const std::string folder = pattern;
-  const std::string times = folder + "/times", kept = folder + "/kept.pcm";
-  setenv("PCM_SINK_TIMES", times.c_str(), 1);
-  setenv("PCM_SINK_OUTPUT", kept.c_str(), 1);
+  const folder_files files{folder + "/times", folder + "/kept.pcm", folder + "/underruns"};
+  setenv("PCM_SINK_TIMES", files.times.c_str(), 1);
+  setenv("PCM_SINK_OUTPUT", files.kept.c_str(), 1);
+  setenv("PCM_SINK_UNDERRUNS", files.underruns.c_str(), 1);
   sim::MachineConfig &config = sim::machine_config();
   config.no_analog_audio = true;
   config.pcm_player = std::string(DISCBOX_BINARY_DIR) + "/tools/pcm-sink/pcm-sink";
   config.cdrom_mount_point = folder + "/cdrom";
   config.floppy_mount_point = folder + "/floppy";
   config.discs = {sim::Disc{sim::Disc::Kind::audio, std::vector<int>(20, 30), {}}};
-  sim::reset_machine();
 
-  std::vector<double> pause_ms, next_ms;
-  double pace = 0;
-  {
-    cd drive;
-    drive.random(0);
-    drive.play(1, 20);
-    std::this_thread::sleep_for(1s);
-    const auto before = arrivals(times);
-    std::this_thread::sleep_for(2s);
-    const auto after = arrivals(times);
-    if (!before.empty() && !after.empty()) {
-      pace = (after.back().bytes - before.back().bytes) / bytes_per_second /
-             ((after.back().time - before.back().time) / 1e9);
-    }
-    for (int i = 0; i < repetitions; ++i) {
-      const std::int64_t pressed = bench::now_nanoseconds();
-      drive.pause();
-      std::this_thread::sleep_for(settle);
-      pause_ms.push_back((silent_from(arrivals(times), pressed + 900'000'000) - pressed) / 1e6);
-      drive.resume();
-      std::this_thread::sleep_for(500ms);
-    }
-    for (int i = 0; i < repetitions; ++i) {
-      drive.read_status();
-      const std::uint64_t received = arrivals(times).back().bytes;
-      const std::int64_t pressed = bench::now_nanoseconds();
-      drive.next();
-      std::this_thread::sleep_for(settle);
-      char stamp[32];
-      std::snprintf(stamp, sizeof stamp, "T%02dS000000", drive.current() + 1);
-      const std::string stream = bench::slurp(kept);
-      const std::size_t at = stream.find(stamp, received);
-      if (at != std::string::npos) {
-        next_ms.push_back((arrival_of(arrivals(times), at) - pressed) / 1e6);
-      }
-    }
+  std::vector<row> rows;
+  for (double stall : {0.0, 0.5, 1.0, 2.0, 4.0}) rows.push_back(measure(stall, files));
+
+  std::printf(
+      "digital playback, %lld s with a stall every %d s, then %d presses each; sink at "
+      "real-time pace\n",
+      static_cast<long long>(play_time.count()), stall_every_seconds, presses);
+  std::printf(
+      "stall  underruns  silent ms  (/stall time)  pause  resume  next  next->new  "
+      "next in stall->silent/new  (slowest key / %.0f ms)\n",
+      bound_ms);
+  for (const row &r : rows) {
+    const double stalled_ms = r.stall_seconds * 1000 * (play_time.count() / stall_every_seconds);
+    const double slowest = std::max({worst(r.pause_ms), worst(r.next_ms), r.in_stall.silence});
+    std::printf(
+        "%4.1fs  %9d  %9.0f  (%11.2f)  %5.0f  %6.0f  %4.0f  %9.0f  %12.0f / %5.0f  (%.2f)\n",
+        r.stall_seconds, r.underruns, r.silent_ms, stalled_ms > 0 ? r.silent_ms / stalled_ms : 0,
+        worst(r.pause_ms), worst(r.resume_ms), worst(r.next_ms), worst(r.next_new_ms),
+        r.in_stall.silence, r.in_stall.new_sound, slowest / bound_ms);
   }
-  std::printf("digital playback, key-to-silence, %d presses each, sink at real-time pace\n",
-              repetitions);
-  report("pause:", pause_ms);
-  report("next (new track):", next_ms);
-  std::printf("  pace while playing: %.3f audio seconds per second (sound card: 1.000)\n", pace);
+  std::printf("(key columns: the slowest of the presses, in ms; -1: not measured)\n");
   std::filesystem::remove_all(folder);
   return 0;
 }

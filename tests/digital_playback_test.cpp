@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
+#include <thread>
 
 #include "audio/cd.h"
 #include "emu/drive.h"
@@ -16,6 +20,7 @@
 #include "support/machine_fixture.h"
 #include "support/processes.h"
 #include "support/sim_process.h"
+#include "util/clock.h"
 
 namespace {
 
@@ -27,11 +32,13 @@ class DigitalPlayback : public MachineFixture {
     setenv("PCM_SINK_OUTPUT", path("kept.pcm").c_str(), 1);
     setenv("PCM_SINK_PID_FILE", path("sink.pids").c_str(), 1);
     setenv("PCM_SINK_PACE", "0", 1);
+    setenv("PCM_SINK_UNDERRUNS", path("underruns").c_str(), 1);
   }
   void TearDown() override {
-    player.reset();  // ends the stream and the sink
-    for (const char *name :
-         {"PCM_SINK_OUTPUT", "PCM_SINK_PID_FILE", "PCM_SINK_PACE", "PCM_SINK_SPEED"}) {
+    sim::drive_end_stall();  // a test that failed may leave the reader stalled
+    player.reset();          // ends the stream and the sink
+    for (const char *name : {"PCM_SINK_OUTPUT", "PCM_SINK_PID_FILE", "PCM_SINK_PACE",
+                             "PCM_SINK_SPEED", "PCM_SINK_UNDERRUNS"}) {
       unsetenv(name);
     }
     MachineFixture::TearDown();
@@ -62,6 +69,51 @@ class DigitalPlayback : public MachineFixture {
     const auto lines = drive_log();
     return std::count_if(lines.begin(), lines.end(),
                          [&](const std::string &line) { return line.starts_with(prefix); });
+  }
+
+  // Nanoseconds of silence the sink heard in underruns so far.
+  std::int64_t silence() const {
+    std::int64_t total = 0;
+    for (const std::string &line : read_lines(path("underruns"))) {
+      std::int64_t start = 0, length = 0;
+      if (std::sscanf(line.c_str(), "underrun %ld %ld", &start, &length) == 2) total += length;
+    }
+    return total;
+  }
+
+  // The last sector of `track` the sink received (-1: none).
+  int last_kept(int track) const {
+    int last = -1;
+    for (const std::string &run : kept_runs(kept())) {
+      if (run.starts_with(std::to_string(track) + ":"))
+        last = std::stoi(run.substr(run.find('-') + 1));
+    }
+    return last;
+  }
+
+  // Waits until the reader is `seconds` of audio ahead of what the sink
+  // received from `track` (starting at `track_start`, absolute frames).
+  static void wait_read_ahead(const DigitalPlayback &test, int track, int track_start,
+                              int seconds) {
+    ASSERT_TRUE(eventually([&] {
+      return sim::drive_view().read_end_frame - (track_start + test.last_kept(track)) >=
+             seconds * 75;
+    })) << "read ahead";
+  }
+
+  // Runs `call` in a thread and tells whether it returned while the drive
+  // still stalled; the stall is ended in any case, so the thread ends.
+  static bool returns_during_stall(const std::function<void()> &call) {
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+      call();
+      done = true;
+    });
+    const bool in_time = eventually([&] { return done.load(); }, std::chrono::seconds(10));
+    const bool stalling = sim::drive_view().stalling;
+    sim::drive_end_stall();
+    caller.join();
+    return in_time && stalling;
   }
 
   std::optional<cd> player;
@@ -102,12 +154,12 @@ TEST_F(DigitalPlayback, StatusIsTheStreamsAndCompletionIsReportedOnce) {
   eventually(
       [&] {
         drive.read_status();
-        return requests_starting("PLAYMSF 00:06:00-00:07:74") > 0;
+        return requests_starting("READAUDIO 00:06:00") > 0;
       },
       std::chrono::seconds(30));
-  EXPECT_EQ(requests_starting("PLAYMSF 00:06:00-00:07:74"), 1u);
   const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 3, 149); });
   EXPECT_EQ(runs, (sector_lines{"2:0-149", "3:0-149"})) << "pause and resume lost nothing";
+  EXPECT_EQ(requests_starting("PLAYMSF"), 1u) << "once refused, the drive is not asked again";
   drive.read_position();
   EXPECT_EQ(drive.current(), 3);
 }
@@ -120,6 +172,8 @@ TEST_F(DigitalPlayback, StopEndsThePlayerAndPlayStartsAgainFromTheStart) {
   ASSERT_EQ(sinks().size(), 1u);
   EXPECT_EQ(drive.stop(), 1);
   EXPECT_FALSE(process_running(sinks()[0])) << "ended and reaped";
+  EXPECT_EQ(requests_starting("SELECT_SPEED 4"), 1u) << "a quiet speed while it streamed";
+  EXPECT_EQ(requests_starting("SELECT_SPEED 0"), 1u) << "the drive's own speed back on stop";
   drive.read_status();
   EXPECT_EQ(drive.playing(), 0);
   EXPECT_EQ(drive.paused(), 0);
@@ -130,6 +184,7 @@ TEST_F(DigitalPlayback, StopEndsThePlayerAndPlayStartsAgainFromTheStart) {
   ASSERT_GE(runs.size(), 2u);
   EXPECT_EQ(runs.back(), "1:0-149");
   EXPECT_EQ(sinks().size(), 2u) << "a new player for the new play";
+  EXPECT_EQ(requests_starting("SELECT_SPEED 4"), 2u);
 }
 
 // Tracks of 10 seconds here: each still sounds when the step is asked for.
@@ -162,18 +217,19 @@ TEST_F(DigitalPlayback, CompletedDiscInRandomOrderPlaysOneWholeTrack) {
   wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 3, 149); });
   wait_until_completed(drive);
   EXPECT_EQ(drive.current(), 3);
-  EXPECT_EQ(requests_starting("PLAYMSF"), 1u) << "read_position starts nothing";
+  EXPECT_EQ(kept_runs(kept()).size(), 3u) << "read_position starts nothing";
   // The next status query would have handled it; this disc has ended, so
   // the completion is gone and nothing more plays.
   drive.read_status();
-  EXPECT_EQ(requests_starting("PLAYMSF"), 1u);
+  const size_t reads = requests_starting("READAUDIO");
 
   drive.play(1, 3);
   wait_for_runs(kept(), [](const sector_lines &r) { return r.size() >= 6 && reached(r, 3, 149); });
+  EXPECT_GT(requests_starting("READAUDIO"), reads);
   eventually(
       [&] {
         drive.read_status();
-        return requests_starting("PLAYMSF") >= 3;
+        return kept_runs(kept()).size() >= 7;
       },
       std::chrono::seconds(30));
   const auto runs = wait_for_runs(
@@ -203,7 +259,9 @@ TEST_F(DigitalPlayback, DiscTakenOutEndsEverything) {
   drive.play(1, 3);
   wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 1, 5); });
   sim::drive_remove();
-  EXPECT_EQ(drive.read_status(), 0);
+  // The stream's next read finds the disc gone; the status query after it
+  // asks the drive.
+  EXPECT_TRUE(eventually([&] { return drive.read_status() == 0; }));
   EXPECT_EQ(drive.inside(), 0);
   ASSERT_EQ(sinks().size(), 1u);
   EXPECT_FALSE(process_running(sinks()[0]));
@@ -220,6 +278,7 @@ TEST_F(DigitalPlayback, EjectStopsTheStreamAndThePlayer) {
   EXPECT_FALSE(process_running(sinks()[0]));
   EXPECT_EQ(open_descriptors(), descriptors) << "no pipe or eventfd left";
   EXPECT_TRUE(sim::drive_view().tray_open);
+  EXPECT_EQ(requests_starting("SELECT_SPEED 0"), 1u) << "the drive's own speed back on eject";
 }
 
 TEST_F(DigitalPlayback, DataTrackStillFailsAndStartsNothing) {
@@ -241,7 +300,7 @@ TEST_F(DigitalPlayback, DriveWithoutAudioStatusReportsTheStreamAndNoticesTheDisc
   EXPECT_EQ(drive.playing(), 1);
   EXPECT_EQ(drive.current(), 2);
   sim::drive_remove();
-  EXPECT_EQ(drive.read_status(), 0);
+  EXPECT_TRUE(eventually([&] { return drive.read_status() == 0; }));
   EXPECT_EQ(drive.inside(), 0);
   EXPECT_FALSE(process_running(sinks()[0]));
 }
@@ -256,6 +315,99 @@ TEST_F(DigitalPlayback, DriveThatPlaysItselfGetsPlayAudioAndNoPlayer) {
   EXPECT_EQ(requests_starting("PAUSE"), 1u);
   EXPECT_EQ(requests_starting("READAUDIO"), 0u);
   EXPECT_TRUE(sinks().empty());
+}
+
+// A 6-second track (450 sectors) at real-time pace, read at 4x, the sink's
+// card holding 150 ms: a stall far longer than that is played
+// through. (A machine too busy to run the sink for a while can still make
+// it skip briefly; silence as long as the stall is what a missing
+// read-ahead sounds like.)
+TEST_F(DigitalPlayback, StallOfTheDriveIsPlayedThroughFromTheReadAhead) {
+  cd &drive = start({audio_disc({6})});
+  setenv("PCM_SINK_PACE", "1", 1);
+  drive.play(1);
+  wait_read_ahead(*this, 1, 150, 2);
+  sim::drive_stall_next_read(600000);
+  ASSERT_TRUE(eventually([] { return sim::drive_view().stalling; }));
+  const std::int64_t stalled = util::monotonic_ns();
+  const int at_stall = last_kept(1);
+  // A second and a half of music while the drive gives nothing.
+  ASSERT_TRUE(eventually([&] { return last_kept(1) >= at_stall + 113; }));
+  EXPECT_TRUE(sim::drive_view().stalling);
+  sim::drive_end_stall();
+  const std::int64_t stall = util::monotonic_ns() - stalled;
+  const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 1, 449); });
+  EXPECT_EQ(runs, (sector_lines{"1:0-449"}));
+  EXPECT_LT(silence(), stall / 4) << ::testing::PrintToString(read_lines(path("underruns")));
+}
+
+// Keys while the drive is busy for a long time: pause, resume and next are
+// answered from the stream, next drops what was read ahead of the old
+// track at once, and stop ends the player at once.
+TEST_F(DigitalPlayback, KeysDuringAStallAreHeardAtOnce) {
+  cd &drive = start({audio_disc({60, 60})});
+  drive.random(0);
+  setenv("PCM_SINK_PACE", "1", 1);
+  drive.play(1, 2);
+  wait_read_ahead(*this, 1, 150, 2);
+
+  // Paused, then resumed while the drive spins up again: the read-ahead
+  // plays on.
+  drive.pause();
+  sim::drive_stall_next_read(600000);
+  drive.resume();
+  ASSERT_TRUE(eventually([] { return sim::drive_view().stalling; }));
+  const int resumed_at = last_kept(1);
+  EXPECT_TRUE(eventually([&] { return last_kept(1) >= resumed_at + 75; }));
+  EXPECT_TRUE(returns_during_stall([&] {
+    drive.pause();
+    drive.read_status();
+    drive.resume();
+  })) << "pause, status and resume wait for no read";
+
+  wait_read_ahead(*this, 1, 150, 2);
+  sim::drive_stall_next_read(600000);
+  ASSERT_TRUE(eventually([] { return sim::drive_view().stalling; }));
+  int pressed_at = -1;
+  EXPECT_TRUE(returns_during_stall([&] {
+    pressed_at = last_kept(1);
+    drive.next();
+  })) << "next waits for no read";
+  const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 2, 10); });
+  ASSERT_EQ(runs.size(), 2u) << ::testing::PrintToString(runs);
+  // Only what was in the player's pipe and the sector begun follow the key.
+  EXPECT_LE(last_kept(1) - pressed_at, 8) << ::testing::PrintToString(runs);
+  EXPECT_TRUE(runs[1].starts_with("2:0-")) << runs[1];
+
+  sim::drive_stall_next_read(600000);
+  ASSERT_TRUE(eventually([] { return sim::drive_view().stalling; }));
+  ASSERT_EQ(sinks().size(), 1u);
+  const pid_t sink = sinks()[0];
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    drive.stop();
+    stopped = true;
+  });
+  EXPECT_TRUE(eventually([&] { return !process_running(sink); })) << "the player ends at once";
+  EXPECT_TRUE(sim::drive_view().stalling) << "while the drive still stalls";
+  sim::drive_end_stall();
+  stopper.join();
+  EXPECT_TRUE(stopped);
+}
+
+// The detection's test play reads ahead without a sound; the play from the
+// same track then plays on from its first sector with what was read.
+TEST_F(DigitalPlayback, TestPlayReadsAheadSilentlyAndThePlayOfTheDiscGoesOnFromIt) {
+  cd &drive = start({audio_disc({2, 2})});
+  drive.random(0);
+  EXPECT_EQ(drive.test_play(1), 1);
+  ASSERT_TRUE(eventually([] { return sim::drive_view().read_end_frame >= 150 + 40; }));
+  EXPECT_TRUE(sinks().empty()) << "nothing sounds";
+  EXPECT_EQ(drive.play(1, 2), 1);
+  const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 2, 149); });
+  EXPECT_EQ(runs, (sector_lines{"1:0-149", "2:0-149"}));
+  EXPECT_EQ(requests_starting("READAUDIO 00:02:00 "), 1u) << "the start is read once";
+  EXPECT_EQ(requests_starting("PLAYMSF"), 1u);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // them (ENOMEDIUM without a disc, EIO for what the drive itself refuses,
 // EOPNOTSUPP for what a drive of its kind cannot do at all). A
 // blocking open closes an open tray unless CDO_AUTO_CLOSE was cleared, and
-// locks the door, as the kernel's CD-ROM layer does.
+// locks the door, as the kernel's CD-ROM layer does. Requests are taken one
+// at a time, as the kernel takes them for each drive: a request made while
+// a read takes its time (drive_timing.cpp) waits until the read is done.
 //
 // An opened drive is a real descriptor (on /dev/null), so closing, fork
 // inheritance and leak checks behave as they do on the real machine. Each
@@ -137,9 +139,15 @@ bool unknown_to_data_only_drive(unsigned long request) {
 }
 bool no_analog_audio() { return machine_config().no_analog_audio; }
 
-Answer read_audio(const DriveState &state, cdrom_read_audio &request) {
+Answer read_audio(DriveState &state, cdrom_read_audio &request) {
   Answer result;
   result.error = read_audio_sectors(state.disc, request, result.detail);
+  if (result.error == 0) {
+    const cdrom_msf0 &msf = request.addr.msf;
+    state.read_end = request.nframes + (request.addr_format == CDROM_LBA
+                                            ? request.addr.lba + first_track_frame
+                                            : frames_of(msf.minute, msf.second, msf.frame));
+  }
   return result;
 }
 
@@ -197,6 +205,10 @@ Answer answer(DriveState &state, unsigned long request, void *argument, std::int
     case CDROM_SET_OPTIONS:
     case CDROM_CLEAR_OPTIONS:
       return change_options(state, request, reinterpret_cast<unsigned long>(argument));
+    case CDROM_SELECT_SPEED: {
+      const auto speed = reinterpret_cast<unsigned long>(argument);
+      return {select_speed(state, speed), std::to_string(speed)};
+    }
     default:
       break;
   }
@@ -245,6 +257,8 @@ std::string request_name(unsigned long request) {
       return "CLEAR_OPTIONS";
     case CDROMREADAUDIO:
       return "READAUDIO";
+    case CDROM_SELECT_SPEED:
+      return "SELECT_SPEED";
     default:
       char name[32];
       std::snprintf(name, sizeof name, "REQUEST 0x%lx", request);
@@ -269,6 +283,7 @@ std::string log_line(unsigned long request, const Answer &result) {
 namespace platform {
 
 int drive_open() {
+  const sim::DriveCommand command;
   sim::DriveLock lock;
   int error = 0;
   int fd = -1;
@@ -291,6 +306,7 @@ int drive_open() {
 }
 
 int drive_request(int fd, unsigned long request, void *argument) {
+  const sim::DriveCommand command;
   sim::DriveLock lock;
   sim::Answer result;
   const auto opened = sim::opened_media().find(fd);
@@ -303,7 +319,15 @@ int drive_request(int fd, unsigned long request, void *argument) {
   } else if (opened->second != lock.state().media) {
     result.error = ENOMEDIUM;  // the disc it was opened for is gone
   } else {
-    result = sim::answer(lock.state(), request, argument, lock.now());
+    if (request == CDROMREADAUDIO && argument != nullptr) {
+      sim::take_read_time(lock, *static_cast<const cdrom_read_audio *>(argument));
+    }
+    // A test may have taken the disc out while the read took its time.
+    if (opened->second != lock.state().media) {
+      result.error = ENOMEDIUM;
+    } else {
+      result = sim::answer(lock.state(), request, argument, lock.now());
+    }
   }
   sim::log_drive_line(sim::log_line(request, result));
   if (result.error != 0) {
@@ -314,6 +338,7 @@ int drive_request(int fd, unsigned long request, void *argument) {
 }
 
 int drive_close(int fd) {
+  const sim::DriveCommand command;
   sim::DriveLock lock;
   sim::opened_media().erase(fd);
   const int result = close(fd);

@@ -24,6 +24,11 @@ struct DriveView {
   int tracks = 0;
   int track = 0;
   int track_frame = 0;
+  // Reading: a read stalls now; where the last audio read ended (absolute
+  // frames); the speed the player asked for (0: the drive's top speed).
+  bool stalling = false;
+  int read_end_frame = 0;
+  int selected_speed = 0;
 };
 
 DriveView drive_view();
@@ -32,5 +37,11 @@ DriveView drive_view();
 // discs by itself after each eject).
 void drive_insert(const Disc &disc);
 void drive_remove();
+
+// A scratch under the head, for tests: the next audio read takes
+// `milliseconds` longer, or until drive_end_stall().
+void drive_stall_next_read(int milliseconds);
+// Ends the stall in progress now, and forgets one asked for and not begun.
+void drive_end_stall();
 
 }  // namespace sim

@@ -59,6 +59,14 @@ struct DriveState {
   int options = default_drive_options;
   bool door_locked = false;
 
+  // Reading (drive_timing.cpp).
+  int selected_speed = 0;            // CDROM_SELECT_SPEED: 0 the drive's top speed
+  std::int64_t next_stall_at = 0;    // wall clock: the stall due from then on; 0: none
+  int asked_stall_milliseconds = 0;  // a stall a test asked for, on the next audio read
+  bool stalling = false;             // a read is stalling now
+  bool stall_cut = false;            // the stall in progress is to end now
+  int read_end = 0;                  // the frame after the last audio sector read
+
   AudioState audio = AudioState::idle;
   int play_start = 0;           // frames of the last accepted play request
   int play_end = 0;             // exclusive: the play stops when it reaches this frame
@@ -76,10 +84,26 @@ class DriveLock {
   DriveLock &operator=(const DriveLock &) = delete;
   DriveState &state() { return state_; }
   std::int64_t now() const { return now_; }
+  // Lets go of the lock until notified or the monotonic clock (wall time,
+  // not the emulated clock) reaches `deadline`, then brings the state up to
+  // date again. Wakes may come early: callers look again.
+  void wait_until(std::int64_t deadline);
+  void notify_all();
 
  private:
   DriveState &state_;
   std::int64_t now_;
+};
+
+// The drive's command channel: one request at a time, held for the whole
+// request including the time a read takes, as the kernel's lock on each CD
+// drive serialises its requests. Taken before the DriveLock, never inside it.
+class DriveCommand {
+ public:
+  DriveCommand();
+  ~DriveCommand();
+  DriveCommand(const DriveCommand &) = delete;
+  DriveCommand &operator=(const DriveCommand &) = delete;
 };
 
 // Tray (drive_tray.cpp). Each takes the state under its lock.
@@ -104,6 +128,14 @@ void stop_play(DriveState &state, std::int64_t now);
 // CDROMREADAUDIO (drive_sectors.cpp): 0, or the errno the drive answers.
 int read_audio_sectors(const LoadedDisc &disc, cdrom_read_audio &request, std::string &detail);
 
+// Reading time (drive_timing.cpp). A read of sectors takes the time the
+// drive needs at its speed, and a stall when one is due; the lock is let go
+// meanwhile, the command channel is not.
+void take_read_time(DriveLock &lock, const cdrom_read_audio &request);
+// CDROM_SELECT_SPEED: 0, or the errno the drive answers.
+int select_speed(DriveState &state, unsigned long speed);
+// An audio CD went in: the stalls of --drive-stall count from now.
+void start_stall_clock(DriveState &state);
 // The data disc behind a mount of the drive (mounts.cpp asks). On success
 // returns 0, gives the disc's folder and keeps the disc from being ejected
 // until drive_release_mount(); otherwise returns the errno a mount meets.

@@ -30,6 +30,8 @@ namespace {
 
 struct SharedDrive {
   SharedMutex mutex;
+  SharedCondition changed;  // a stall was cut short
+  SharedMutex commands;     // the command channel (DriveCommand)
   DriveState state;
 };
 
@@ -137,6 +139,19 @@ DriveLock::DriveLock() : state_(shared_drive().state) {
 
 DriveLock::~DriveLock() { shared_drive().mutex.unlock(); }
 
+void DriveLock::wait_until(std::int64_t deadline) {
+  shared_drive().changed.wait_until(shared_drive().mutex, deadline);
+  now_ = now_nanoseconds();
+  settle_tray(state_, now_);
+  settle_audio(state_, now_);
+}
+
+void DriveLock::notify_all() { shared_drive().changed.notify_all(); }
+
+DriveCommand::DriveCommand() { shared_drive().commands.lock(); }
+
+DriveCommand::~DriveCommand() { shared_drive().commands.unlock(); }
+
 void unload_disc(DriveState &state) {
   if (state.disc.kind != Disc::Kind::empty) ++state.media;
   state.disc = LoadedDisc{};
@@ -173,6 +188,7 @@ void load_disc(DriveState &state, const Disc &disc, int index) {
   }
   loaded.track_start[loaded.tracks] = frame;
   reset_audio(state);
+  start_stall_clock(state);
 }
 
 int eject_disc(DriveState &state, std::int64_t now) {
@@ -199,6 +215,7 @@ void auto_close_tray(DriveState &state) {
   state.disc = state.tray;
   state.tray = LoadedDisc{};
   reset_audio(state);
+  start_stall_clock(state);
 }
 
 void reset_drive_emulator() {
@@ -230,6 +247,9 @@ DriveView drive_view() {
   view.tray_open = state.tray_open;
   view.mounted = state.mounted;
   view.tracks = state.disc.tracks;
+  view.stalling = state.stalling;
+  view.read_end_frame = state.read_end;
+  view.selected_speed = state.selected_speed;
   const int head = head_position(state, lock.now());
   view.track = track_at(state.disc, head);
   if (view.track > 0) view.track_frame = std::max(head - state.disc.track_start[view.track - 1], 0);
@@ -240,6 +260,19 @@ void drive_insert(const Disc &disc) {
   DriveLock lock;
   lock.state().swap_pending = false;
   load_disc(lock.state(), disc, -1);
+}
+
+void drive_stall_next_read(int milliseconds) {
+  DriveLock lock;
+  lock.state().asked_stall_milliseconds = milliseconds;
+}
+
+void drive_end_stall() {
+  DriveLock lock;
+  lock.state().asked_stall_milliseconds = 0;
+  if (!lock.state().stalling) return;
+  lock.state().stall_cut = true;
+  lock.notify_all();
 }
 
 void drive_remove() {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace sim {
 
@@ -33,5 +34,24 @@ void SharedMutex::lock() {
 }
 
 void SharedMutex::unlock() { pthread_mutex_unlock(&mutex_); }
+
+SharedCondition::SharedCondition() {
+  pthread_condattr_t attributes;
+  pthread_condattr_init(&attributes);
+  pthread_condattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  pthread_cond_init(&condition_, &attributes);
+  pthread_condattr_destroy(&attributes);
+}
+
+void SharedCondition::wait_until(SharedMutex &mutex, std::int64_t deadline) {
+  const timespec until{static_cast<time_t>(deadline / 1000000000),
+                       static_cast<long>(deadline % 1000000000)};
+  if (pthread_cond_timedwait(&condition_, &mutex.mutex_, &until) == EOWNERDEAD) {
+    pthread_mutex_consistent(&mutex.mutex_);
+  }
+}
+
+void SharedCondition::notify_all() { pthread_cond_broadcast(&condition_); }
 
 }  // namespace sim

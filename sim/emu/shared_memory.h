@@ -9,6 +9,7 @@
 #include <pthread.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 namespace sim {
@@ -32,7 +33,24 @@ class SharedMutex {
   void unlock();
 
  private:
+  friend class SharedCondition;
   pthread_mutex_t mutex_;
+};
+
+// A condition variable that works across processes, on the monotonic clock;
+// it lives inside a shared mapping.
+class SharedCondition {
+ public:
+  SharedCondition();
+  SharedCondition(const SharedCondition &) = delete;
+  SharedCondition &operator=(const SharedCondition &) = delete;
+  // Waits, with `mutex` held, until notified or the monotonic clock reaches
+  // `deadline` (nanoseconds). Wakes may be spurious: callers look again.
+  void wait_until(SharedMutex &mutex, std::int64_t deadline);
+  void notify_all();
+
+ private:
+  pthread_cond_t condition_;
 };
 
 }  // namespace sim

@@ -24,7 +24,8 @@ constexpr char usage[] =
     "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--drive-log FILE]\n"
     "                   [--run-for SECONDS] [--swap-delay SECONDS] [--floppy DIR]\n"
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
-    "                   [--parport claimable|held|forbidden|absent] [DISC ...]\n"
+    "                   [--parport claimable|held|forbidden|absent]\n"
+    "                   [--drive-stall MS/SECONDS] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -53,7 +54,9 @@ constexpr char usage[] =
     "                      bundled pcm-sink; PCM_SINK_OUTPUT=FILE keeps the audio)\n"
     "  --parport STATE     the kernel's /dev/parport0 for the display's port:\n"
     "                      claimable (default), held by another driver, there\n"
-    "                      but forbidden to the player, or absent\n";
+    "                      but forbidden to the player, or absent\n"
+    "  --drive-stall MS/SECONDS  the first audio read after every SECONDS seconds\n"
+    "                      takes MS milliseconds longer (a scratch, a re-spin)\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -85,6 +88,24 @@ bool parse_seconds(const char *text, double &seconds) {
   seconds = std::strtod(text, &end);
   return errno == 0 && end != text && *end == '\0' && std::isfinite(seconds) && seconds >= 0 &&
          seconds <= 1e7;
+}
+
+// "MS/SECONDS": a stall of 1 ms to 10 minutes every 0.1 s to a day.
+bool parse_stall(const std::string &text, MachineConfig &machine) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string::npos) return false;
+  const std::string milliseconds = text.substr(0, slash);
+  char *end = nullptr;
+  errno = 0;
+  const long stall = std::strtol(milliseconds.c_str(), &end, 10);
+  if (errno != 0 || end == milliseconds.c_str() || *end != '\0' || stall < 1 || stall > 600000) {
+    return false;
+  }
+  double every = 0;
+  if (!parse_seconds(text.c_str() + slash + 1, every) || every < 0.1 || every > 86400) return false;
+  machine.stall_milliseconds = static_cast<int>(stall);
+  machine.stall_every_seconds = every;
+  return true;
 }
 
 // "audio:S1,S2,...": 1 to 99 tracks of 1 second to 74 minutes each.
@@ -179,6 +200,8 @@ int parse_options(int argc, char **argv, SimOptions &options) {
       if (!parse_parport(argv[++i], machine.parport)) {
         return fail("not a state of /dev/parport0: " + std::string(argv[i]));
       }
+    } else if (argument == "--drive-stall" && has_value) {
+      if (!parse_stall(value(), machine)) return fail("bad drive stall: " + std::string(argv[i]));
     } else if (argument == "--drive-log" && has_value) {
       machine.drive_log = value();
     } else if (argument == "--floppy" && has_value) {

@@ -81,6 +81,9 @@ void cd::forget_disc() {
   cd_inside = 0;
   current_t = 0;
   tracks_num = 0;
+  refuses_audio = false;
+  speed_asked = false;
+  speed_lowered = false;
 }
 
 int cd::query_inside() {
@@ -98,6 +101,7 @@ int cd::new_cd() {
   if (ok == 0) open();
   for (cdrom_msf0 &entry : track) entry = cdrom_msf0{};
   for (unsigned char &control : track_control) control = 0;
+  refuses_audio = false;
   tracks_clear();
   read_info();
   read_status();
@@ -143,7 +147,12 @@ int cd::read_position() {
 int cd::query_status(bool handle_completion) {
   cdrom_subchnl ch{};
   ch.cdsc_format = CDROM_MSF;
-  if (platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
+  // While a range streams, the stream answers alone: the drive may be busy
+  // for seconds with a read, and the kernel would hold the query until it is
+  // done. The stream's own reads notice a disc that went out.
+  if (digital.streaming()) {
+    ch.cdsc_audiostatus = CDROM_AUDIO_PLAY;
+  } else if (platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
     // A drive that cannot report audio status at all says so with every
     // query; that the disc is still in must be asked another way.
     if (errno != EOPNOTSUPP || !disc_still_there()) {
@@ -190,10 +199,15 @@ int cd::query_status(bool handle_completion) {
   }
 }
 
-int cd::play(int start, int end) {
+int cd::play(int start, int end) { return start_play(start, end, true); }
+
+int cd::test_play(int track_number) { return start_play(track_number, track_number, false); }
+
+int cd::start_play(int start, int end, bool sound) {
   if (ok == 0) return 0;
   if (start == 0) start = 1;
   if (start < 1 || start > tracks_num || end < 0 || end > tracks_num || cd_inside == 0) return 0;
+  if (refuses_audio) return play_digitally(start, end, sound);
   stop_drive();
   platform::drive_request(fd, CDROMSTART, nullptr);
 
@@ -209,7 +223,10 @@ int cd::play(int start, int end) {
   // A drive without analog audio refuses the request itself; it can still
   // read the sectors. A refused play leaves no stream behind (the MP3 mode
   // forks right after one).
-  if (errno == EOPNOTSUPP) return play_digitally(start, end);
+  if (errno == EOPNOTSUPP) {
+    refuses_audio = true;
+    return play_digitally(start, end, sound);
+  }
   digital.stop();
   return 0;
 }
@@ -227,6 +244,7 @@ int cd::random() { return random_play; }
 int cd::stop() {
   if (fd == -1 || cd_inside == 0) return 0;
   digital.stop();
+  full_speed();
   stop_drive();
   return 1;
 }
@@ -263,6 +281,7 @@ int cd::eject() {
   if (fd == -1) query_inside();
   if (fd == -1 || cd_inside == 0) return 0;
   digital.stop();
+  full_speed();
   stop_drive();
   // The kernel locks the door while the device is open, and some drives go
   // on refusing the eject (with a positive answer) until it is unlocked.

@@ -44,6 +44,11 @@ class cd {
   // A status query without the completion handling: refreshes current_t,
   // Paused and Playing, and starts nothing when the play has completed.
   int read_position();
+  // The detection's test play of one track: as play(track). Digital
+  // playback only reads the track ahead and sounds nothing until a play from
+  // the same track follows (the audio mode's play of the whole disc), which
+  // then plays on with what was read: the disc's first sectors sound once.
+  int test_play(int track);
 
   static constexpr int max_tracks = 99;
 
@@ -57,7 +62,10 @@ class cd {
   void forget_disc();
   int query_status(bool handle_completion);
   void stop_drive();
-  int play_digitally(int start, int end);
+  int start_play(int start, int end, bool sound);
+  int play_digitally(int start, int end, bool sound);
+  void quiet_drive();
+  void full_speed();
   bool disc_still_there();
   int track_of_frame(int frame);
 
@@ -72,4 +80,9 @@ class cd {
   cdrom_msf0 track[max_tracks + 2];
   unsigned char track_control[max_tracks + 2];  // each track's TOC control bits
   digital_player digital;                       // for drives that refuse to play audio
+  // This disc's drive refused PLAY AUDIO: plays go to the digital player
+  // straight away, without drive requests that would wait behind its reads.
+  bool refuses_audio = false;
+  bool speed_asked = false;    // the quiet speed was asked for since the last stop
+  bool speed_lowered = false;  // and the drive took it
 };

@@ -1,7 +1,9 @@
 // The drive controller's side of digital playback: when the drive refuses
 // to play an audio track (EOPNOTSUPP: it has no analog output), the same
 // range is streamed from the disc's sectors instead, and status queries ask
-// the stream rather than the drive.
+// the stream rather than the drive. While it streams, the drive is asked to
+// read at a moderate speed: full speed is loud, and 4x still reads four
+// seconds of music a second.
 #include <linux/cdrom.h>
 
 #include "audio/cd.h"
@@ -9,13 +11,16 @@
 
 namespace {
 
+constexpr unsigned long quiet_speed = 4;
+constexpr unsigned long top_speed = 0;  // the drive's maximum
+
 int frames_of(const cdrom_msf0 &address) {
   return (address.minute * CD_SECS + address.second) * CD_FRAMES + address.frame;
 }
 
 }  // namespace
 
-int cd::play_digitally(int start, int end) {
+int cd::play_digitally(int start, int end, bool sound) {
   // A data track holds no audio: it fails as on any drive, which tells a
   // data disc from an audio CD.
   if (track_control[start] & CDROM_DATA_TRACK) {
@@ -37,7 +42,25 @@ int cd::play_digitally(int start, int end) {
     digital.stop();
     return 0;
   }
-  return digital.play(fd, first, last);
+  quiet_drive();
+  return sound ? digital.play(fd, first, last) : digital.cue(fd, first, last);
+}
+
+// Asked once per stream: a drive that refuses keeps its speed, and asking
+// again would wait behind the stream's reads.
+void cd::quiet_drive() {
+  if (speed_asked) return;
+  speed_asked = true;
+  speed_lowered =
+      platform::drive_request(fd, CDROM_SELECT_SPEED, reinterpret_cast<void *>(quiet_speed)) != -1;
+}
+
+void cd::full_speed() {
+  if (speed_lowered) {
+    platform::drive_request(fd, CDROM_SELECT_SPEED, reinterpret_cast<void *>(top_speed));
+  }
+  speed_asked = false;
+  speed_lowered = false;
 }
 
 bool cd::disc_still_there() {

@@ -1,26 +1,40 @@
 // Digital playback of audio CDs, for drives that cannot play them
-// themselves (no analog output, PLAY AUDIO refused): a thread reads the
-// sectors of a range through the drive seam (CDROMREADAUDIO, 2352 bytes a
-// sector) in small pieces and writes them into the PCM player, and the
-// class answers pause, resume, stop and status requests the way a drive
-// that plays by itself would.
+// themselves (no analog output, PLAY AUDIO refused): the sectors of a range
+// are read through the drive seam (CDROMREADAUDIO, 2352 bytes a sector) and
+// written into the PCM player, and the class answers pause, resume, stop and
+// status requests the way a drive that plays by itself would.
 //
-// The thread is paced by the player: it reads the next piece only once the
-// last one has been taken, so little audio is in flight and pause or a new
-// range is heard at once. A sector that keeps failing to read is played as
-// silence; a player that dies is started again; the disc going out ends
-// the stream.
+// Two threads, so that a slow read is never heard. The reader keeps up to
+// read_ahead_seconds of audio read ahead in a buffer the class owns: a real
+// drive takes one to several seconds now and then (a scratch it retries, a
+// USB drive spinning up again), and the buffer plays on meanwhile. The
+// writer hands the buffer to the player piece by piece, paced by the
+// player's pipe, so little audio waits where it cannot be taken back.
+//
+// A new range drops what was read ahead at once (the player still plays what
+// it holds, about 0.2 s); pause keeps it, so resume sounds at once. A sector
+// that keeps failing to read is played as silence; a player that dies is
+// started again; the disc going out ends the stream.
 #pragma once
 
 #include <pthread.h>
 #include <sys/types.h>
 
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "util/unique_fd.h"
 
 class digital_player {
  public:
+  // Eight seconds: enough to play through the longest stall worth hiding
+  // (a few seconds) and to refill in under three seconds at 4x. Its size
+  // costs no key response, since keys drop it; the reader's small requests
+  // are what a new range waits for.
+  static constexpr int read_ahead_seconds = 8;
+
   digital_player() = default;
   ~digital_player();
   digital_player(const digital_player &) = delete;
@@ -29,17 +43,25 @@ class digital_player {
   // Plays the sectors from `first` up to, not including, `end` (absolute
   // frames, 75 a second, as in the table of contents) from the drive `fd`.
   // A stream already running moves to the new range at the next sector
-  // boundary and keeps its player. 1 when playback runs, 0 when it could
+  // boundary and keeps its player; a cued stream from the same `first` is
+  // played on with what it read ahead. 1 when playback runs, 0 when it could
   // not be started.
   int play(int fd, int first, int end);
+  // As play, but only reads ahead: nothing sounds until a play from the
+  // same `first`, or a resume.
+  int cue(int fd, int first, int end);
   // 1 when a stream exists (it may be paused, finished or without its disc).
   int pause();
   int resume();
-  // Ends the stream, its thread and the player. Does nothing without one.
+  // Ends the stream, its threads and the player; what was read ahead goes.
+  // Does nothing without one.
   void stop();
 
   // Whether a stream exists: started and not stopped.
   bool active();
+  // Whether a range is under way (playing, paused or cued): its status is
+  // the stream's, and the drive may be busy with a read for it.
+  bool streaming();
   // The status a drive would report (a CDROM_AUDIO_* code): playing, paused,
   // completed once when the range has been played, no status after that or
   // once the disc went out. `frame` is the frame now sounding.
@@ -49,6 +71,7 @@ class digital_player {
   struct command {
     bool quit = false;
     bool paused = false;
+    bool cued = false;  // read ahead only
     unsigned generation = 0;
     int drive = -1;
     int first = 0;
@@ -56,21 +79,44 @@ class digital_player {
   };
   enum class progress { playing, completed, idle };
 
-  static void *run(void *self);
+  int start(int fd, int first, int end, bool cued);
+  bool start_threads();
+  void wake_writer();
+  void command_changed();
+
+  // The reader thread (digital_read_ahead.cpp).
+  static void *run_reader(void *self);
+  void read_ahead();
+  bool wants_read() const;
+  void keep(const std::uint8_t *sectors, int count);
+  int take(std::uint8_t *into, int most);
+
+  // The writer thread (digital_stream.cpp).
+  static void *run_writer(void *self);
   void stream();
-  command take_command();
   void wait_for_command(int timeout_milliseconds);
   void report_sounding(unsigned generation, int frame);
-  void report(unsigned generation, progress state);
 
   std::mutex lock_;
   command command_;                  // under lock_
   progress state_ = progress::idle;  // under lock_
   int sounding_ = 0;                 // under lock_
-  // eventfd: a new command. The thread uses it too, so it is closed only
-  // once the thread has been joined.
+  // The read-ahead buffer: a ring of sectors, the frames from
+  // buffered_first_ on, oldest at slot buffer_head_. Under lock_; made by
+  // the first play, before the threads start.
+  std::vector<std::uint8_t> buffer_;
+  int buffer_head_ = 0;     // under lock_
+  int buffered_count_ = 0;  // under lock_
+  int buffered_first_ = 0;  // under lock_
+  int next_read_ = 0;       // under lock_: the frame the reader reads next
+  bool disc_gone_ = false;  // under lock_: a read found no disc
+  // The reader waits on it (with lock_) for room or a new command.
+  std::condition_variable reader_wake_;
+  // eventfd: wakes the writer (a command, or audio read). Both threads use
+  // it, so it is closed only once they have been joined.
   util::unique_fd wake_;
-  pthread_t worker_{};
+  pthread_t reader_{};  // main thread only, like the fields below
+  pthread_t writer_{};
   bool started_ = false;
-  pid_t owner_ = 0;  // the process that started the thread
+  pid_t owner_ = 0;  // the process that started the threads
 };

@@ -24,8 +24,8 @@ constexpr char format_cd[] = "cd";  // S16_LE, 44100 Hz, stereo
 constexpr char argument_buffer[] = "--buffer-time";
 constexpr char argument_standard_input[] = "-";
 
-// Together with the piece the streamer holds, at most about 0.1 s of audio
-// waits between the drive and the player.
+// Together with the piece the writer holds, at most about 0.1 s of audio
+// waits where a new range can no longer take it back.
 constexpr int pipe_bytes = 8192;
 constexpr auto grace = std::chrono::seconds(1);  // SIGTERM to SIGKILL
 constexpr int exit_not_executed = 127;

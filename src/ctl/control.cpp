@@ -92,7 +92,7 @@ void control_main() {
       std::fputs(text_check_cd, stdout);
       sleep(1);
     }
-    if (audio.play(1)) {
+    if (audio.test_play(1)) {
       run_audio_mode();
     } else if (platform::mount_filesystem(platform::drive_device(), platform::cdrom_mount_point(),
                                           "iso9660", MS_RDONLY) == 0) {

@@ -7,16 +7,12 @@
 
 namespace sink {
 
-namespace {
-
 void sleep_until(std::int64_t deadline) {
   timespec until{static_cast<time_t>(deadline / 1000000000),
                  static_cast<long>(deadline % 1000000000)};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) {
   }
 }
-
-}  // namespace
 
 std::int64_t now_nanoseconds() { return util::monotonic_ns(); }
 

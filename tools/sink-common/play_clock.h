@@ -9,6 +9,8 @@
 namespace sink {
 
 std::int64_t now_nanoseconds();  // CLOCK_MONOTONIC
+// Sleeps until the monotonic clock reaches `deadline` (ns), through signals.
+void sleep_until(std::int64_t deadline);
 
 class play_clock {
  public:

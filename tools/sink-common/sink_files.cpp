@@ -42,8 +42,11 @@ void write_pid_file(const char *tool, const std::string &path) {
   close(fd);
 }
 
-void write_times_line(int fd, std::int64_t now, std::uint64_t received) {
-  const std::string line = std::to_string(now) + " " + std::to_string(received) + "\n";
+void write_times_line(int fd, std::int64_t now, std::uint64_t received,
+                      std::optional<std::uint64_t> played) {
+  std::string line = std::to_string(now) + " " + std::to_string(received);
+  if (played) line += " " + std::to_string(*played);
+  line += "\n";
   write_all(fd, line.data(), line.size());
 }
 

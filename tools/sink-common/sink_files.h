@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sink {
@@ -24,8 +25,10 @@ void write_all(int fd, const void *data, std::size_t count);
 // Appends this process's id, one line, to `path` (nothing when it is empty).
 void write_pid_file(const char *tool, const std::string &path);
 
-// Appends "<monotonic ns> <bytes so far>" to `fd`.
-void write_times_line(int fd, std::int64_t now, std::uint64_t received);
+// Appends "<monotonic ns> <bytes so far>" to `fd`, and " <bytes played>"
+// when `played` is given.
+void write_times_line(int fd, std::int64_t now, std::uint64_t received,
+                      std::optional<std::uint64_t> played = std::nullopt);
 
 // A speed factor: a number from 0 to 1e6, the whole text.
 bool parse_speed(const std::string &text, double &speed);
