@@ -28,6 +28,7 @@
 #include "ctl/texts.h"
 #include "mp3/frame_pipe.h"
 #include "platform/platform.h"
+#include "util/drop_privileges.h"
 #include "util/unique_fd.h"
 
 pid_t mpg_pid_p = 0;
@@ -84,7 +85,8 @@ void print_attempt(unsigned int attempt) {
   static_cast<void>(written);
 }
 
-[[noreturn]] void become_decoder(int input) {
+[[noreturn]] void become_decoder(int input, const util::child_identity &identity) {
+  util::drop_privileges_or_exit(identity);
   dup2(input, STDIN_FILENO);
   close(input);
   // The mode ignores SIGPIPE for its writer; the decoder gets the default.
@@ -110,9 +112,12 @@ void print_attempt(unsigned int attempt) {
 // Forks a decoder reading `input`, which the mode then closes; ends the mode
 // process when no process can be made. `hold` holds decoder_lock.
 void fork_decoder(util::unique_fd input, std::unique_lock<std::mutex> &hold) {
+  // The decoder parses the disc's bytes: it runs without root and
+  // capabilities, as every program the player starts.
+  const util::child_identity identity = util::child_identity_for(platform::child_user());
   std::fflush(stdout);  // the child must not print ahead of lines still buffered here
   const pid_t child = fork();
-  if (child == 0) become_decoder(input.get());
+  if (child == 0) become_decoder(input.get(), identity);
   input.reset();
   mpg_pid_p = child;
   if (child < 0) {

@@ -1,12 +1,17 @@
-// Ending and reaping a held child process.
+// Starting, ending and reaping a held child process.
 #include "util/child_process.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 #include <utility>
+
+#include "platform/platform.h"
+#include "util/drop_privileges.h"
 
 namespace util {
 
@@ -16,6 +21,19 @@ namespace {
 constexpr auto end_poll_interval = std::chrono::milliseconds(10);
 
 }  // namespace
+
+child_process child_process::start(void (*become)(const void *), const void *argument,
+                                   std::chrono::milliseconds grace) {
+  const child_identity identity = child_identity_for(platform::child_user());
+  std::fflush(stdout);  // the child must not print ahead of lines still buffered here
+  const pid_t pid = fork();
+  if (pid == 0) {
+    drop_privileges_or_exit(identity);
+    become(argument);
+    _exit(127);  // `become` returned: it did not execute anything
+  }
+  return pid < 0 ? child_process() : child_process(pid, grace);
+}
 
 child_process::child_process(child_process &&other) noexcept
     : pid_(other.release()), grace_(other.grace_) {}

@@ -1,6 +1,8 @@
 // A child process with one owner: when the owner goes, the child is asked to
 // end (SIGTERM), killed if it has not ended within the grace time, and
 // reaped, so no child outlives its holder and none is left a zombie.
+// start() makes the child too, and gives it only what a program that reads
+// a disc's bytes should have (drop_privileges.h).
 #pragma once
 
 #include <sys/types.h>
@@ -20,6 +22,16 @@ class child_process {
   child_process(const child_process &) = delete;
   child_process &operator=(const child_process &) = delete;
   ~child_process() { end(); }
+
+  // Forks a child that gives up root and every capability (as
+  // child_identity_for(platform::child_user()) says, looked up here before
+  // the fork) and then runs become(argument), which executes a program and
+  // does not return. It is forked from a process with threads: `become` may
+  // use only calls that are safe after fork. A child that cannot give up its
+  // privileges ends at once with status 127. When fork fails, the result
+  // holds no child.
+  static child_process start(void (*become)(const void *argument), const void *argument,
+                             std::chrono::milliseconds grace = std::chrono::seconds(1));
 
   pid_t pid() const { return pid_; }
   bool running() const { return pid_ > 0; }
