@@ -1,8 +1,9 @@
 // Giving up privileges before exec: a program started by a child of root, or
 // by a service user holding ambient capabilities, runs without root and
-// without any capability. Each case executes cat on /proc/self/status, so
-// what is checked is what the kernel gave the executed program. Changing
-// users needs root (the test command runs as root); elsewhere these skip.
+// without any capability, and cannot reach the terminal the player's keys
+// come from. Each case executes a shell command after the drop, so what is
+// checked is what the kernel gave the executed program. Changing users
+// needs root (the test command runs as root); elsewhere those cases skip.
 #include "util/drop_privileges.h"
 
 #include <fcntl.h>
@@ -10,11 +11,13 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "support/processes.h"
@@ -25,10 +28,10 @@ namespace {
 constexpr int exit_set_up_failed = 3;
 
 // Forks; the child runs `prepare`, drops to what child_identity_for(user)
-// says when looked up after `prepare`, and executes cat on its own status.
-// Returns that status text.
+// says when looked up after `prepare`, and executes `command` in sh.
+// Returns what the command printed.
 template <typename Prepare>
-std::string status_after_drop(const char *user, Prepare prepare) {
+std::string output_after_drop(const char *user, Prepare prepare, const char *command) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return "no pipe";
   util::unique_fd read_end(ends[0]), write_end(ends[1]);
@@ -38,7 +41,7 @@ std::string status_after_drop(const char *user, Prepare prepare) {
     const util::child_identity identity = util::child_identity_for(user);
     util::drop_privileges_or_exit(identity);
     dup2(write_end.get(), STDOUT_FILENO);
-    execl("/bin/cat", "cat", "/proc/self/status", static_cast<char *>(nullptr));
+    execl("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr));
     _exit(127);
   }
   write_end.reset();
@@ -53,6 +56,11 @@ std::string status_after_drop(const char *user, Prepare prepare) {
     return "child ended with wait status " + std::to_string(wait_status) + "\n" + text;
   }
   return text;
+}
+
+template <typename Prepare>
+std::string status_after_drop(const char *user, Prepare prepare) {
+  return output_after_drop(user, prepare, "cat /proc/self/status");
 }
 
 // The value fields of the status line `key` ("Uid", "Groups").
@@ -122,6 +130,29 @@ TEST_F(DropPrivileges, AmbientCapabilitiesOfAServiceUserAreNotHandedOn) {
   });
   EXPECT_EQ(privileges_held(status), "") << status;
   EXPECT_EQ(status_field(status, "Uid"), four_times(user)) << status;
+}
+
+// The player reads its keys from its controlling terminal (tty1); mpg123
+// opens /dev/tty and would read them too.
+TEST(DropPrivilegesTerminal, ChildCannotOpenThePlayersTerminal) {
+  const std::string output = output_after_drop(
+      "no-such-user",
+      [] {
+        // A session with a terminal of its own, as the service gives the
+        // player; the child that drops is a process of that session.
+        if (setsid() < 0) return false;
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+        const int terminal = open(ptsname(master), O_RDWR);
+        if (terminal < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0) return false;
+        const pid_t child = fork();
+        if (child == 0) return open("/dev/tty", O_RDONLY) >= 0;
+        int status = 0;
+        waitpid(child, &status, 0);
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : exit_set_up_failed);
+      },
+      "if (: </dev/tty) 2>/dev/null; then echo reached; else echo refused; fi");
+  EXPECT_EQ(output, "refused\n");
 }
 
 }  // namespace

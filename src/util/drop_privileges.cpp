@@ -2,9 +2,11 @@
 // giving up root and every capability in the child before it executes.
 #include "util/drop_privileges.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -80,6 +82,23 @@ void become_nobody(child_identity &identity) {
   if (find_group(sound_group, audio) && audio != 0) identity.groups[identity.group_count++] = audio;
 }
 
+// Gives up the controlling terminal, whose keys are the player's: a decoder
+// that finds one (mpg123 opens /dev/tty) reads keys from it and resets it.
+// The child stays in the player's process group.
+void leave_terminal() {
+  const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (terminal < 0) return;
+  ioctl(terminal, TIOCNOTTY);
+  close(terminal);
+}
+
+bool reaches_terminal() {
+  const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (terminal < 0) return false;
+  close(terminal);
+  return true;
+}
+
 }  // namespace
 
 child_identity child_identity_for(const char *user) {
@@ -101,6 +120,8 @@ child_identity child_identity_for(const char *user) {
 }
 
 int drop_privileges(const child_identity &identity) {
+  leave_terminal();
+  if (reaches_terminal()) return -1;
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return -1;
   if (identity.change_user) {
     // Root may still empty the bounding set, so that nothing the child ever

@@ -14,7 +14,10 @@
 //    inheritable, permitted and effective sets and, while it still may, the
 //    bounding set;
 //  - sets no_new_privs, so that no set-user-ID or file-capability program it
-//    executes gains anything.
+//    executes gains anything;
+//  - gives up the controlling terminal: the keys typed there are the
+//    player's, and mpg123 would read them from /dev/tty (and reset the
+//    terminal when it ends).
 //
 // The lookup reads the user database, which a child forked from a process
 // with threads must not do, so it runs in the parent before the fork; the
@@ -41,8 +44,8 @@ struct child_identity {
 child_identity child_identity_for(const char *user);
 
 // In the child, after fork and before exec: 0 when the child is now what
-// `identity` says and holds no capability; -1 when a step failed, and then
-// the child must not execute anything.
+// `identity` says, holds no capability and has no terminal; -1 when a step
+// failed, and then the child must not execute anything.
 int drop_privileges(const child_identity &identity);
 // The same, for the child that is about to execute: when a step fails it
 // says so on the console and ends at once with status 127, running nothing.
