@@ -14,6 +14,9 @@
 #     The writes to the parallel port made during STEP, one "OFFSET VALUE" a
 #     line in hexadecimal (offset 0x02 is the control register). The trace's
 #     lines may carry qemu's time stamp in front.
+# vm_screens DISPLAY CONSOLE STEP
+#     The screens that DISPLAY (port-replay's output for the run's trace)
+#     shows during STEP, "|line 1|line 2|" each, in order.
 
 vm_console_text() {
   tr -d '\r' <"$1"
@@ -54,10 +57,21 @@ vm_status() {
   vm_step_lines "$1" "$2" | sed -n "s/^$3? //p"
 }
 
+# The number of STEP in the run whose console is CONSOLE.
+vm_step_number() {
+  vm_console_text "$1" | awk -v step="$2" '
+    $1 == "@@" && $2 == "step" && $4 == step { print $3; exit }'
+}
+
+vm_screens() {
+  awk -v mark="@@ step $(vm_step_number "$2" "$3")" '
+    /^@@ step / { inside = ($0 == mark); next }
+    inside && /^\|/' "$1"
+}
+
 vm_port_writes() {
   local number
-  number=$(vm_console_text "$2" | awk -v step="$3" '
-    $1 == "@@" && $2 == "step" && $4 == step { print $3; exit }')
+  number=$(vm_step_number "$2" "$3")
   [ -n "$number" ] || return 1
   # Marks are writes to offset 7 (trace_mark); a step's writes are those
   # between its mark and the next one.
