@@ -3,7 +3,8 @@
 # suite three times (plain, ASan+UBSan, TSan), then builds and briefly runs
 # the fuzz target, then builds the Debian
 # packages and installs them in a fresh Debian root, then the tests that
-# boot a real kernel in an emulated PC. It ends with a summary of every stage and
+# boot a real kernel in an emulated PC, then boots Debian with those
+# packages installed in the emulated PC. It ends with a summary of every stage and
 # a last line "N passed, N failed" over the tests of the whole run, and
 # exits non-zero when any stage failed.
 set -uo pipefail
@@ -86,6 +87,11 @@ fi
 if [ -x tests/vm/run.sh ]; then
   echo "=== emulated PC"
   closing_stage "emulated PC" build/vm-run.log tests/vm/run.sh
+fi
+
+if [ -x tests/boot/run.sh ]; then
+  echo "=== booted Debian"
+  closing_stage "booted Debian" build/boot-run.log tests/boot/run.sh
 fi
 
 echo

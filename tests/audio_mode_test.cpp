@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "support/eventually.h"
 #include "support/sim_process.h"
@@ -56,6 +57,24 @@ TEST_F(AudioMode, EntryShowsTheModeAndPlaysTheWholeDisc) {
   auto shown = read_lines(folder_.file("display"));
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back().substr(0, 19), "|Standard Modus... ");
+}
+
+// A floppy anyone may have written is mounted without privilege and given up
+// once playback has started.
+TEST_F(AudioMode, AFloppyIsMountedInertAndGivenUpAtOnce) {
+  const std::string floppy = folder_.file("floppy-disk");
+  std::filesystem::create_directory(floppy);
+  start({"--floppy", floppy});
+  EXPECT_TRUE(drive_received("UMOUNT "));
+  const auto lines = read_lines(folder_.file("drive"));
+  const auto mount = std::find_if(lines.begin(), lines.end(), [](const std::string &line) {
+    return line.rfind("MOUNT /dev/fd0 ", 0) == 0;
+  });
+  ASSERT_NE(mount, lines.end());
+  EXPECT_TRUE(mount->ends_with("/floppy ext2 ro,nosuid,nodev,noexec ok")) << *mount;
+  EXPECT_TRUE(std::find(mount, lines.end(), "PLAYMSF 00:02:00-01:04:74 ok") <
+              std::find_if(mount, lines.end(),
+                           [](const std::string &line) { return line.rfind("UMOUNT ", 0) == 0; }));
 }
 
 TEST_F(AudioMode, PauseResumeStopAndPlayDriveTheDrive) {

@@ -2,12 +2,11 @@
 // ranges, status, random order, eject and the disc swap.
 #include "audio/cd.h"
 
-#include <sys/mount.h>
-
 #include <algorithm>
 #include <optional>
 #include <set>
 
+#include "ctl/ctl.h"
 #include "emu/drive.h"
 #include "platform/platform.h"
 #include "support/machine_fixture.h"
@@ -265,7 +264,8 @@ TEST_F(CdTest, EjectThatTheDriveRefusesIsReportedAsFailed) {
   write_file("disc/artist/album/title.mp3", std::string(5000, 'x'));
   cd &drive = start({data_disc(path("disc"))});
   const char *mount_point = sim::machine_config().cdrom_mount_point.c_str();
-  ASSERT_EQ(platform::mount_filesystem(platform::drive_device(), mount_point, "iso9660", MS_RDONLY),
+  ASSERT_EQ(platform::mount_filesystem(platform::drive_device(), mount_point, "iso9660",
+                                       disc_mount_flags),
             0);
   EXPECT_EQ(drive.eject(), 0) << "a mounted disc stays in";
   EXPECT_TRUE(sim::drive_view().disc_present);

@@ -1,6 +1,7 @@
 // The decoder process seen from outside the player: a decoder that cannot be
-// executed is retried once a second, not in a tight loop, and a decoder that
-// neither reads nor ends on SIGTERM is still gone once the mode is left.
+// executed is retried once a second, not in a tight loop, a decoder that
+// neither reads nor ends on SIGTERM is still gone once the mode is left, and
+// no decoder holds a privilege.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -57,6 +58,19 @@ TEST_F(DecoderTest, DecoderThatCannotBeExecutedIsTriedAgainEverySecond) {
   ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
   expect_nothing_left(*sim);
   EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
+}
+
+// The decoder parses the disc's bytes: whatever the player may do, the
+// decoder runs without root and without any capability.
+TEST_F(DecoderTest, DecoderRunsWithoutRootOrAnyCapability) {
+  const std::string pids = folder_.file("sink.pids");
+  auto sim = start({}, {"FRAME_SINK_PID_FILE=" + pids});
+  ASSERT_TRUE(wait_for_size(pids, 1)) << "the decoder did not start";
+  const std::string status = status_of(pids_in(pids)[0]);
+  ASSERT_NE(status, "") << "the decoder is gone";
+  EXPECT_EQ(privileges_held(status), "") << status;
+  sim->type("x");
+  EXPECT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
 }
 
 // A decoder hung in its audio output: it reads nothing and ignores SIGTERM,

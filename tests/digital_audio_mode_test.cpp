@@ -128,6 +128,17 @@ TEST_F(DigitalAudioMode, KeysOnADiscThatHasEndedStartNothingOfTheirOwn) {
       << ::testing::PrintToString(after);
 }
 
+// The PCM player plays what the disc holds: it runs without root and
+// without any capability, whatever the player may do.
+TEST_F(DigitalAudioMode, PcmPlayerRunsWithoutRootOrAnyCapability) {
+  start("audio:30");
+  ASSERT_TRUE(wait_for_size(folder_.file("sinks"), 1)) << "no PCM player started";
+  const std::string status = status_of(pids_in(folder_.file("sinks"))[0]);
+  ASSERT_NE(status, "") << "the PCM player is gone";
+  EXPECT_EQ(privileges_held(status), "") << status;
+  press("X", " eject cd-a\n ");
+}
+
 TEST_F(DigitalAudioMode, MissingPlayerIsReportedAndTheKeysStillWork) {
   start("audio:3,3", {}, {"--pcm-output", folder_.file("no-such-player")});
   ASSERT_NE(sim_->wait_for("pcm player died unexpected\n", at_), std::string::npos)

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ctl/ctl.h"
 #include "platform/platform.h"
 #include "support/machine_fixture.h"
 
@@ -18,14 +19,14 @@ namespace {
 class MountsTest : public MachineFixture {
  protected:
   // 0, or the errno the mount answered.
-  static int mount_cdrom(const char *type = "iso9660", unsigned long flags = MS_RDONLY) {
+  static int mount_cdrom(const char *type = "iso9660", unsigned long flags = disc_mount_flags) {
     const int result = platform::mount_filesystem(platform::drive_device(),
                                                   platform::cdrom_mount_point(), type, flags);
     return result == 0 ? 0 : errno;
   }
-  static int mount_floppy(const char *type) {
+  static int mount_floppy(const char *type, unsigned long flags = disc_mount_flags) {
     const int result = platform::mount_filesystem(platform::floppy_device(),
-                                                  platform::floppy_mount_point(), type, MS_RDONLY);
+                                                  platform::floppy_mount_point(), type, flags);
     return result == 0 ? 0 : errno;
   }
   static int unmount(const char *mount_point) {
@@ -70,7 +71,8 @@ TEST_F(MountsTest, DriveMountIsRefusedAsTheKernelWould) {
 
   load_discs({data_disc(folder())});
   EXPECT_EQ(mount_cdrom("ext2"), EINVAL);
-  EXPECT_EQ(mount_cdrom("iso9660", 0), EACCES) << "a CD is read-only";
+  EXPECT_EQ(mount_cdrom("iso9660", MS_NOSUID | MS_NODEV | MS_NOEXEC), EACCES)
+      << "a CD is read-only";
   EXPECT_EQ(
       platform::mount_filesystem(platform::drive_device(), "/elsewhere", "iso9660", MS_RDONLY), -1);
   EXPECT_EQ(errno, ENOENT);
@@ -87,6 +89,31 @@ TEST_F(MountsTest, FloppyMountsAsExt2WhenOneIsIn) {
   EXPECT_EQ(unmount(platform::floppy_device()), EINVAL) << "unmounting names the mount point";
   EXPECT_EQ(unmount(platform::floppy_mount_point()), 0);
   EXPECT_FALSE(exists(platform::floppy_mount_point()));
+}
+
+// The kernel would take these mounts and let the disc's set-user-ID programs
+// and device nodes work; the emulator refuses them, so that a player that
+// forgets a flag cannot play a disc here. The log shows what was asked.
+TEST_F(MountsTest, MountsThatWouldLetTheDiscCarryPrivilegeAreRefused) {
+  load_discs({data_disc(folder())});
+  sim::machine_config().floppy_folder = folder();
+  const unsigned long inert = MS_NOSUID | MS_NODEV | MS_NOEXEC;
+  for (const unsigned long left_out : {MS_NOSUID, MS_NODEV, MS_NOEXEC}) {
+    EXPECT_EQ(mount_cdrom("iso9660", (MS_RDONLY | inert) & ~left_out), EPERM) << left_out;
+    EXPECT_EQ(mount_floppy("ext2", (MS_RDONLY | inert) & ~left_out), EPERM) << left_out;
+  }
+  EXPECT_EQ(mount_floppy("ext2", inert), EPERM) << "a writable floppy";
+  EXPECT_FALSE(exists(platform::cdrom_mount_point()));
+  EXPECT_FALSE(exists(platform::floppy_mount_point()));
+
+  ASSERT_EQ(mount_cdrom(), 0);
+  EXPECT_EQ(unmount(platform::cdrom_mount_point()), 0);
+  const std::vector<std::string> log = drive_log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], "MOUNT /dev/sr0 " + path("cdrom") + " iso9660 ro,nodev,noexec EPERM");
+  EXPECT_EQ(log.rbegin()[1],
+            "MOUNT /dev/sr0 " + path("cdrom") + " iso9660 ro,nosuid,nodev,noexec ok");
+  EXPECT_EQ(log.back(), "UMOUNT " + path("cdrom") + " ok");
 }
 
 TEST_F(MountsTest, ChildrenShareTheMountsAndAResetTakesThemDown) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ctl/ctl.h"
 #include "emu/drive.h"
 #include "mkdisc/title_audio.h"
 #include "platform/platform.h"
@@ -64,7 +65,9 @@ TEST_F(DriveFrontTest, OtherDiscsShowTheirKindAndAMountedDataDiscIsTheMp3Mode) {
   std::filesystem::create_directories(path("disc"));
   load_discs({data_disc(path("disc")), blank_disc()});
   EXPECT_EQ(front(), "Drive: tray closed, data disc");
-  ASSERT_EQ(platform::mount_filesystem("/dev/sr0", platform::cdrom_mount_point(), "iso9660", 1), 0);
+  ASSERT_EQ(platform::mount_filesystem("/dev/sr0", platform::cdrom_mount_point(), "iso9660",
+                                       disc_mount_flags),
+            0);
   EXPECT_EQ(front(), "Drive: tray closed, data disc (mounted)");
   EXPECT_EQ(mode(), RunningMode::mp3);
   EXPECT_EQ(platform::unmount_filesystem(platform::cdrom_mount_point()), 0);

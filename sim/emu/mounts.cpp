@@ -7,12 +7,19 @@
 // the file system asked for, EACCES for a writable mount of a CD. What is
 // mounted is kept in shared memory, since the MP3 mode's child reads the
 // disc that its parent mounted.
+//
+// The kernel would mount a disc with its set-user-ID programs and device
+// nodes live; the link cannot keep them inert, so a mount that does not ask
+// for read-only, nosuid, nodev and noexec is refused (EPERM) instead, and a
+// player that forgets one of them finds its discs unreadable at once. Each
+// mount and unmount goes into the drive log with its flags and answer.
 #include <limits.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -74,11 +81,43 @@ void detach(MountPoint &point) {
   point = MountPoint{};
 }
 
+struct FlagName {
+  unsigned long flag;
+  const char *name;
+};
+constexpr FlagName flag_names[] = {
+    {MS_RDONLY, "ro"}, {MS_NOSUID, "nosuid"}, {MS_NODEV, "nodev"}, {MS_NOEXEC, "noexec"}};
+constexpr unsigned long inert_flags = MS_NOSUID | MS_NODEV | MS_NOEXEC;
+
+// The flags as mount(8) lists them: "ro,nosuid", "rw" for none of these.
+std::string flags_text(unsigned long flags) {
+  std::string text;
+  for (const FlagName &known : flag_names) {
+    if ((flags & known.flag) == 0) continue;
+    text += (text.empty() ? "" : ",") + std::string(known.name);
+    flags &= ~known.flag;
+  }
+  if (text.empty()) text = "rw";
+  if (flags != 0) {
+    char others[24];
+    std::snprintf(others, sizeof others, ",0x%lx", flags);
+    text += others;
+  }
+  return text;
+}
+
+std::string answer_text(int error) {
+  if (error == 0) return "ok";
+  const char *name = strerrorname_np(error);
+  return name ? name : std::to_string(error);
+}
+
 int mount_cdrom(const char *mount_point, const std::string &type, unsigned long flags) {
   MountPoint &point = shared_mounts().cdrom;
   if (point.mounted) return EBUSY;
   if (type != "iso9660") return EINVAL;
   if ((flags & MS_RDONLY) == 0) return EACCES;
+  if ((flags & inert_flags) != inert_flags) return EPERM;
   std::string folder;
   if (const int error = drive_claim_mount(folder); error != 0) return error;
   const int error = attach(point, mount_point, folder);
@@ -86,12 +125,13 @@ int mount_cdrom(const char *mount_point, const std::string &type, unsigned long 
   return error;
 }
 
-int mount_floppy(const char *mount_point, const std::string &type) {
+int mount_floppy(const char *mount_point, const std::string &type, unsigned long flags) {
   MountPoint &point = shared_mounts().floppy;
   const std::string &folder = machine_config().floppy_folder;
   if (point.mounted) return EBUSY;
   if (folder.empty()) return ENOMEDIUM;
   if (type != "ext2") return EINVAL;
+  if ((flags & (MS_RDONLY | inert_flags)) != (MS_RDONLY | inert_flags)) return EPERM;
   return attach(point, mount_point, std::filesystem::absolute(folder).string());
 }
 
@@ -107,7 +147,7 @@ int mount_answer(const char *device, const char *mount_point, const char *type,
   if (source == platform::floppy_device()) {
     if (config.floppy_mount_point.empty() || config.floppy_mount_point != mount_point)
       return ENOENT;
-    return mount_floppy(mount_point, type);
+    return mount_floppy(mount_point, type, flags);
   }
   return ENOENT;
 }
@@ -153,12 +193,20 @@ namespace platform {
 int mount_filesystem(const char *device, const char *mount_point, const char *type,
                      unsigned long flags) {
   std::lock_guard<sim::SharedMutex> lock(sim::shared_mounts().mutex);
-  return sim::result_of(sim::mount_answer(device, mount_point, type, flags));
+  const int error = sim::mount_answer(device, mount_point, type, flags);
+  if (device && mount_point && type) {
+    sim::log_drive_line("MOUNT " + std::string(device) + " " + mount_point + " " + type + " " +
+                        sim::flags_text(flags) + " " + sim::answer_text(error));
+  }
+  return sim::result_of(error);
 }
 
 int unmount_filesystem(const char *mount_point) {
   std::lock_guard<sim::SharedMutex> lock(sim::shared_mounts().mutex);
-  return sim::result_of(sim::unmount_answer(mount_point));
+  const int error = sim::unmount_answer(mount_point);
+  if (mount_point)
+    sim::log_drive_line("UMOUNT " + std::string(mount_point) + " " + sim::answer_text(error));
+  return sim::result_of(error);
 }
 
 }  // namespace platform

@@ -2,8 +2,6 @@
 // its key loop, each key one drive request.
 #include "audio/audio_mode.h"
 
-#include <sys/mount.h>
-
 #include <cctype>
 #include <cstdio>
 
@@ -25,14 +23,14 @@ constexpr char text_rewind[] = " rewind (not yet)\n ";
 constexpr char text_forward[] = " forward (not yet)\n ";
 constexpr char text_leave[] = " eject cd-a\n ";
 
-// A floppy is mounted read-only and given up again as soon as playback has
+// A floppy is mounted read-only (disc_mount_flags) and given up again as soon as playback has
 // started; ext2 first, then FAT. Returns 0 when one of the mounts worked.
 int mount_floppy() {
   int result = platform::mount_filesystem(platform::floppy_device(), platform::floppy_mount_point(),
-                                          "ext2", MS_RDONLY);
+                                          "ext2", disc_mount_flags);
   if (result != 0) {
     result = platform::mount_filesystem(platform::floppy_device(), platform::floppy_mount_point(),
-                                        "vfat", MS_RDONLY);
+                                        "vfat", disc_mount_flags);
   }
   return result;
 }

@@ -2,7 +2,6 @@
 // (track 1 plays) from an MP3 data disc (it mounts as ISO 9660), run the
 // matching mode, eject, and wait again, forever.
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -95,7 +94,7 @@ void control_main() {
     if (audio.test_play(1)) {
       run_audio_mode();
     } else if (platform::mount_filesystem(platform::drive_device(), platform::cdrom_mount_point(),
-                                          "iso9660", MS_RDONLY) == 0) {
+                                          "iso9660", disc_mount_flags) == 0) {
       run_mp3_mode();
     }
     sleep(1);

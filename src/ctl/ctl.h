@@ -8,6 +8,7 @@
 #pragma once
 
 #include <semaphore.h>
+#include <sys/mount.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -18,6 +19,12 @@ struct fs_entry;
 
 // The display is always addressed with the first parallel port's base.
 inline constexpr unsigned int lcd_port = 888;
+
+// How every disc and floppy is mounted: read-only, and carrying no
+// privilege. Anyone may have burned it, and a Rock Ridge CD or an ext2
+// floppy can hold set-user-ID programs and device nodes; these flags keep
+// them inert for as long as the disc is mounted.
+inline constexpr unsigned long disc_mount_flags = MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC;
 
 // The frame ring: 20 slots, each large enough for any frame the header rule
 // accepts.

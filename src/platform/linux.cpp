@@ -44,5 +44,6 @@ const char *floppy_device() { return "/dev/fd0"; }
 const char *floppy_mount_point() { return "/floppy"; }
 const char *decoder_program() { return "/bin/mpg123"; }
 const char *pcm_player_program() { return "/usr/bin/aplay"; }
+const char *child_user() { return "discbox"; }
 
 }  // namespace platform

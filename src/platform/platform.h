@@ -51,5 +51,8 @@ const char *decoder_program();     // "/bin/mpg123"
 // Plays raw CD audio from its standard input on ALSA's default device, for
 // drives that cannot play audio CDs themselves.
 const char *pcm_player_program();  // "/usr/bin/aplay"
+// The system user the decoder and the PCM player run as when the player is
+// root: they parse a disc's bytes, and need nothing of root's.
+const char *child_user();  // "discbox"
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Ending and reaping a held child process.
+// Starting, ending and reaping a held child process.
 #include "util/child_process.h"
 
 #include <sys/wait.h>
@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <thread>
 #include <utility>
+
+#include "platform/platform.h"
+#include "util/drop_privileges.h"
 
 namespace util {
 
@@ -34,10 +37,14 @@ void give_child_default_signals() {
 
 child_process child_process::start(int input, void (*run)(void *context), void *context,
                                    std::chrono::milliseconds grace) {
+  // Looked up here: the child of a process with threads must not read the
+  // user database.
+  const child_identity identity = child_identity_for(platform::child_user());
   std::fflush(stdout);
   const pid_t child = fork();
   if (child < 0) return child_process();
   if (child == 0) {
+    drop_privileges_or_exit(identity);
     if (input >= 0 && input != STDIN_FILENO) {
       dup2(input, STDIN_FILENO);
       close(input);

@@ -1,6 +1,8 @@
 // A child process with one owner: when the owner goes, the child is asked to
 // end (SIGTERM), killed if it has not ended within the grace time, and
 // reaped, so no child outlives its holder and none is left a zombie.
+// start() makes the child too, and gives it only what a program that reads
+// a disc's bytes should have (drop_privileges.h).
 #pragma once
 
 #include <sys/types.h>
@@ -21,14 +23,16 @@ class child_process {
   child_process &operator=(const child_process &) = delete;
   ~child_process() { end(); }
 
-  // Forks a child that reads `input` (unless it is -1) as its standard
-  // input, with SIGPIPE at its default and no signal blocked, and runs
-  // `run(context)`, which executes a program; should it return, the child
-  // ends with status 127. The caller may run other threads, so until the
-  // program is executed `run` may use only calls that are safe after fork
-  // (no stdio, no allocation). stdout is flushed first, so that the child
-  // prints nothing ahead of lines still buffered. An empty holder when no
-  // process can be made.
+  // Forks a child that gives up root and every capability (as
+  // child_identity_for(platform::child_user()) says, looked up here before
+  // the fork; a child that cannot ends at once with status 127), reads
+  // `input` (unless it is -1) as its standard input, with SIGPIPE at its
+  // default and no signal blocked, and runs `run(context)`, which executes a
+  // program; should it return, the child ends with status 127. The caller
+  // may run other threads, so until the program is executed `run` may use
+  // only calls that are safe after fork (no stdio, no allocation). stdout is
+  // flushed first, so that the child prints nothing ahead of lines still
+  // buffered. An empty holder when no process can be made.
   static child_process start(int input, void (*run)(void *context), void *context,
                              std::chrono::milliseconds grace = std::chrono::seconds(1));
 

@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/processes.h"
+
 void MachineFixture::SetUp() {
   const char *temp = std::getenv("TMPDIR");
   std::string pattern = std::string(temp && *temp ? temp : "/tmp") + "/discbox-test-XXXXXX";
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   folder_ = pattern;
+  open_to_started_programs(folder_);
   sim::MachineConfig &config = sim::machine_config();
   config = sim::MachineConfig{};
   config.cdrom_mount_point = path("cdrom");

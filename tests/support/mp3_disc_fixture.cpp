@@ -2,7 +2,6 @@
 #include "support/mp3_disc_fixture.h"
 
 #include <linux/capability.h>
-#include <sys/mount.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -57,7 +56,7 @@ void Mp3DiscFixture::mount(const std::string &disc) {
   load_discs({data_disc(disc)});  // a machine reset: the display starts off
   lcd_init(lcd_port);
   ASSERT_EQ(platform::mount_filesystem(platform::drive_device(), platform::cdrom_mount_point(),
-                                       "iso9660", MS_RDONLY),
+                                       "iso9660", disc_mount_flags),
             0);
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -66,6 +67,35 @@ std::size_t wait_until_quiet(const std::string &path, std::chrono::milliseconds 
     }
   }
   return size;
+}
+
+void open_to_started_programs(const std::string &folder) { chmod(folder.c_str(), 0777); }
+
+std::string status_of(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string privileges_held(const std::string &status) {
+  std::string held;
+  std::istringstream lines(status);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string key, value;
+    fields >> key;
+    if (key == "Uid:" || key == "Gid:" || key == "Groups:") {
+      while (fields >> value) {
+        if (value == "0") held += key.substr(0, key.size() - 1) + " 0\n";
+      }
+    } else if (key == "CapInh:" || key == "CapPrm:" || key == "CapEff:" || key == "CapAmb:") {
+      fields >> value;
+      if (value.find_first_not_of('0') != std::string::npos) held += line + "\n";
+    } else if (key == "NoNewPrivs:") {
+      fields >> value;
+      if (value != "1") held += "no_new_privs off\n";
+    }
+  }
+  return held;
 }
 
 int descriptors_of(pid_t pid) {

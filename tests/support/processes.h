@@ -29,6 +29,20 @@ std::size_t wait_until_quiet(const std::string &path, std::chrono::milliseconds 
 // Open descriptors of process `pid`.
 int descriptors_of(pid_t pid);
 
+// Lets the programs the player starts write into `folder`. Run as root, the
+// player gives its decoder and PCM player up to another user; the stand-ins
+// write their pid files and what they received into the test's folder.
+void open_to_started_programs(const std::string &folder);
+
+// The status text the kernel shows for `pid` (/proc/PID/status); empty once
+// it is gone.
+std::string status_of(pid_t pid);
+
+// What a process with this status text holds of root and of capabilities,
+// one item a line ("Uid 0", "CapAmb:\t0000000000200000", "no_new_privs off");
+// empty when it holds nothing and cannot gain anything by exec.
+std::string privileges_held(const std::string &status);
+
 // Whether a program's standard error holds a report of a sanitizer (the
 // processes that a simulator starts report there, not to the test).
 bool has_sanitizer_report(const std::string &errors);

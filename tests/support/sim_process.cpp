@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/processes.h"
+
 extern char **environ;
 
 namespace {
@@ -164,6 +166,7 @@ int SimProcess::wait_exit(std::chrono::milliseconds timeout) {
 TemporaryFolder::TemporaryFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "discbox-test.XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  open_to_started_programs(path_);
 }
 
 TemporaryFolder::~TemporaryFolder() {

@@ -66,15 +66,7 @@ lines() { vm_fact "$work/$1.console" "$2" player; }
 # How often a line holding TEXT comes in STEP of SCENARIO.
 count() { lines "$1" "$2" | grep -cF -- "$3"; }
 # The display at the end of STEP of SCENARIO: "|line 1|line 2|".
-shown() {
-  local number
-  number=$(vm_console_text "$work/$1.console" |
-    awk -v step="$2" '$1 == "@@" && $2 == "step" && $4 == step { print $3; exit }')
-  awk -v mark="@@ step $number" '
-    /^@@ step / { inside = ($0 == mark); next }
-    inside && /^\|/ { last = $0 }
-    END { print last }' "$work/$1.display"
-}
+shown() { vm_step_screens "$work/$1.display" "$work/$1.console" "$2" | tail -n 1; }
 line1() { shown "$1" "$2" | cut -d'|' -f2; }
 line2() { shown "$1" "$2" | cut -d'|' -f3; }
 pad() { printf '%-40s' "$1"; }

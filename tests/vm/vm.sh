@@ -13,11 +13,12 @@
 #   vm_build_kmod DIR
 #       Builds the external kernel module(s) whose Kbuild is in DIR for the
 #       guest kernel; the .ko files end up in DIR.
-#   vm_initramfs OUT SCRIPT [--module NAME]... [--file SRC DEST]...
+#   vm_initramfs OUT SCRIPT [--module NAME]... [--file SRC DEST]... [--init FILE]
 #       Writes the initramfs OUT: static busybox, the guest helpers
 #       (load_module, trace_mark, /lib/vm/guest.sh), the guest kernel's
 #       modules NAME with what they depend on ("modprobe NAME" in the guest),
-#       files SRC at DEST, and SCRIPT as /test.sh, which /init runs.
+#       files SRC at DEST, and SCRIPT as /test.sh, which /init runs. --init
+#       puts FILE in the place of that /init.
 #   vm_build_static LOG TARGET...
 #       Builds TARGET... of this tree linked static, for a guest that holds
 #       nothing but busybox, in VM_BUILD ($VM_CACHE/player-build, shared by
@@ -29,7 +30,7 @@
 #       driving the player, as /lib/vm/player.sh; OPTIONs (--module,
 #       --file) add to that.
 #   vm_boot --initramfs FILE --console FILE [--trace FILE] [--cdrom ISO]
-#           [--input FILE] [--append ARGS] [--timeout SECONDS]
+#           [--input FILE] [--append ARGS] [--timeout SECONDS] [--qemu ARG]...
 #       Boots the guest. It stops when /test.sh ends, on a kernel oops, or
 #       after the timeout (60 s unless given; status 124 then). The serial
 #       console (the script's output) goes to the console file, its input
@@ -37,7 +38,8 @@
 #       the parallel port, each line stamped with the host's wall-clock time
 #       in microseconds ("PID@SECONDS.MICROSECONDS:parallel_ioport_write
 #       ..."). --cdrom puts an image in the IDE CD-ROM drive ("empty": the
-#       drive without a disc), --append adds kernel arguments.
+#       drive without a disc), --append adds kernel arguments, each --qemu
+#       adds one argument to qemu's command line (a disk, a sound card).
 #
 # console.sh reads the results back, expect.sh keeps the tally.
 
@@ -135,20 +137,20 @@ vm_build_kmod() {
 vm_initramfs() {
   local out=$1 script=$2
   shift 2
-  local root=$out.root applet modules=()
+  local root=$out.root applet modules=() init=$vm_dir/init
   rm -rf "$root"
   mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,proc,sys,dev,tmp,lib/vm}
   cp /bin/busybox "$root/bin/busybox"
   for applet in $(/bin/busybox --list-full); do
     [ -e "$root/$applet" ] || ln -s /bin/busybox "$root/$applet"
   done
-  install -m 755 "$vm_dir/init" "$root/init"
   install -m 644 "$vm_dir/guest.sh" "$root/lib/vm/guest.sh"
   install -m 755 "$VM_CACHE/tools/load_module" "$VM_CACHE/tools/trace_mark" "$root/bin/"
   install -m 755 "$script" "$root/test.sh"
   while (($#)); do
     case $1 in
       --module) modules+=("$2") && shift 2 ;;
+      --init) init=$2 && shift 2 ;;
       --file)
         install -D "$2" "$root/$3" || return 1
         shift 3
@@ -156,6 +158,7 @@ vm_initramfs() {
       *) echo "vm_initramfs: unknown option $1" >&2 && return 2 ;;
     esac
   done
+  install -m 755 "$init" "$root/init"
   vm_add_kernel_modules "$root" "${modules[@]}" || return 1
   (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$out"
 }
@@ -180,7 +183,7 @@ vm_add_kernel_modules() {
 }
 
 vm_boot() {
-  local initramfs="" console="" trace="" cdrom="" input=/dev/null append="" timeout=60
+  local initramfs="" console="" trace="" cdrom="" input=/dev/null append="" timeout=60 extra=()
   while (($# >= 2)); do
     case $1 in
       --initramfs) initramfs=$2 ;;
@@ -190,13 +193,14 @@ vm_boot() {
       --input) input=$2 ;;
       --append) append=$2 ;;
       --timeout) timeout=$2 ;;
+      --qemu) extra+=("$2") ;;
       *) break ;;
     esac
     shift 2
   done
   if (($#)) || [ -z "$initramfs" ] || [ -z "$console" ]; then
     echo "vm_boot: usage: vm_boot --initramfs FILE --console FILE [--trace FILE]" \
-      "[--cdrom ISO] [--input FILE] [--append ARGS] [--timeout SECONDS]" >&2
+      "[--cdrom ISO] [--input FILE] [--append ARGS] [--timeout SECONDS] [--qemu ARG]..." >&2
     return 2
   fi
   # oops=panic, panic=-1 and -no-reboot turn a kernel oops into the end of
@@ -215,6 +219,7 @@ vm_boot() {
     rm -f "$trace"
     qemu+=(-trace parallel_ioport_write -D "$trace" -msg timestamp=on)
   fi
+  qemu+=("${extra[@]}")
   local status=0
   timeout --kill-after=10 "$timeout" "${qemu[@]}" <"$input" >"$console" 2>"$console.qemu" ||
     status=$?
