@@ -25,6 +25,13 @@ wait_until() {
     sleep 0.2
   done
 }
+# The parallel ports the player holds open: its display through the driver.
+held_ports() { ls -l "/proc/$(player)/fd" | sed -n 's|.* -> \(/dev/parport[0-9]*\)$|\1|p'; }
+# Whether the player may reach ports itself (CAP_SYS_RAWIO, capability 17).
+raw_io() {
+  effective=$(sed -n 's/^CapEff:[[:space:]]*//p' "/proc/$(player)/status")
+  if [ $((0x$effective >> 17 & 1)) -eq 1 ]; then echo yes; else echo no; fi
+}
 cdrom_mounted() { grep -q ' /cdrom ' "/proc/$(player)/mountinfo"; }
 cdrom_not_mounted() { ! cdrom_mounted; }
 sound_running() { grep -q 'RUNNING' /proc/asound/card0/pcm0p/sub0/status; }
@@ -50,6 +57,8 @@ while read -r step; do
       vm_show active systemctl is-active discbox.service
       vm_show user ps -o user= -p "$(player)"
       vm_show tty ps -o tty= -p "$(player)"
+      vm_show port held_ports
+      vm_show rawio raw_io
       ;;
     mp3)
       # The MP3 mode starts its decoder once the disc is scanned.

@@ -4,7 +4,9 @@
 # fresh root with systemd into which apt installed the project's packages,
 # on Debian's kernel, with an emulated sound card (intel-hda, hda-output)
 # and an MP3 disc in the drive. Everything is checked from outside the
-# guest: systemd starts the player on tty1 as discbox; keys typed on the
+# guest: systemd starts the player on tty1 as discbox, with the display's
+# port through the kernel's driver (no blacklist, no raw-I/O capability);
+# keys typed on the
 # emulated keyboard (qemu's monitor) reach it; the display, replayed from
 # the traced port writes, shows the prompt and the title; the real mpg123
 # plays the disc as discbox into the sound card (qemu records what it
@@ -114,11 +116,12 @@ rm -rf "$root"
 mkdir -p "$root"
 tar -C "$root" -xf "$base"
 mkdir -p "$root/tmp/debs"
-cp "$player_deb" "$package_dir"/debs/discbox-parport-blacklist_*_all.deb "$root/tmp/debs/"
+cp "$player_deb" "$root/tmp/debs/"
 in_root "$root" sh -c 'apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb' \
   >>"$log" 2>&1 || give_up "apt install of the discbox packages"
 rm -rf "$root/tmp/debs"
 vm_add_kernel_modules "$root" ata_piix sr_mod isofs snd_hda_intel snd_hda_codec_generic \
+  parport_pc ppdev \
   >>"$log" 2>&1 || give_up "the guest's kernel modules"
 install -D -m 644 "$here/report.sh" "$root/usr/local/lib/boot-report/report.sh"
 install -m 644 "$source_dir/tests/vm/guest.sh" "$root/usr/local/lib/boot-report/guest.sh"
@@ -229,6 +232,11 @@ vm_test "systemd started the player on tty1 as discbox"
 vm_expect_equal "active" "active" "$(fact boot active)"
 vm_expect_equal "user" "discbox" "$(fact boot user)"
 vm_expect_equal "terminal" "tty1" "$(fact boot tty)"
+vm_test_done
+
+vm_test "the player holds /dev/parport0 and has no raw-I/O capability"
+vm_expect_equal "port" "/dev/parport0" "$(fact boot port)"
+vm_expect_equal "CAP_SYS_RAWIO" "no" "$(fact boot rawio)"
 vm_test_done
 
 vm_test "the display shows the prompt through the real port writes"
