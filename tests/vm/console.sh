@@ -10,6 +10,9 @@
 # vm_step_lines CONSOLE STEP      the lines the guest printed in STEP
 # vm_fact CONSOLE STEP KEY        the output of "vm_show KEY ..." in STEP
 # vm_status CONSOLE STEP KEY      the exit status of "vm_show KEY ..." in STEP
+# vm_screen_at CONSOLE DISPLAY STEP
+#     The display at the end of STEP, "|line 1|line 2|", from DISPLAY, what
+#     tools/port-replay printed for the run's port trace.
 # vm_port_writes TRACE CONSOLE STEP
 #     The writes to the parallel port made during STEP, one "OFFSET VALUE" a
 #     line in hexadecimal (offset 0x02 is the control register). The trace's
@@ -52,6 +55,16 @@ vm_fact() {
 
 vm_status() {
   vm_step_lines "$1" "$2" | sed -n "s/^$3? //p"
+}
+
+vm_screen_at() {
+  local number
+  number=$(vm_console_text "$1" | awk -v step="$3" '
+    $1 == "@@" && $2 == "step" && $4 == step { print $3; exit }')
+  awk -v mark="@@ step $number" '
+    /^@@ step / { inside = ($0 == mark); next }
+    inside && /^\|/ { last = $0 }
+    END { print last }' "$2"
 }
 
 vm_port_writes() {
