@@ -16,7 +16,6 @@
 // that a loaded machine skews it little. Usage: pipeline_bench [SECONDS]
 // (length of the title, 60 by default).
 #include <fcntl.h>
-#include <pthread.h>
 #include <semaphore.h>
 
 #include <cstdlib>
@@ -25,8 +24,6 @@
 
 #include "ctl/ctl.h"
 #include "emu/machine.h"
-#include "mp3/decoder.h"
-#include "mp3/frame_pipe.h"
 #include "mp3/library.h"
 #include "mp3/pipeline.h"
 #include "mp3/selection.h"
@@ -49,14 +46,6 @@ void prepare_player(const std::string &disc) {
   file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
   lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
   lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
-  for (int slot = 0; slot < ring_slots; ++slot) {
-    buffer[slot] = static_cast<unsigned char *>(std::calloc(slot_bytes, 1));
-    frame_size[slot] = static_cast<int *>(std::calloc(1, sizeof(int)));
-  }
-  static sem_t semaphores[3];
-  readS = &semaphores[0];
-  writeS = &semaphores[1];
-  pauseS = &semaphores[2];
   static fs_entry root;
   static fs_entry *root_cell = &root;
   root.dir = open_entry(disc.c_str(), &root.entrys, 1);
@@ -64,35 +53,34 @@ void prepare_player(const std::string &disc) {
   root_fs = &root_cell;
 }
 
-double thread_cpu_seconds(pthread_t thread) {
-  clockid_t clock;
+double cpu_seconds(clockid_t clock) {
   timespec used{};
-  if (pthread_getcpuclockid(thread, &clock) == 0) clock_gettime(clock, &used);
+  clock_gettime(clock, &used);
   return used.tv_sec + used.tv_nsec / 1e9;
+}
+
+// CPU of every thread but this one: the reader's and the writer's.
+double pipeline_cpu_seconds() {
+  return cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
 // Plays title 1 once through the pipeline into `consumer`.
 pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
-  for (sem_t *semaphore : {readS, writeS, pauseS}) sem_init(semaphore, 0, 0);
-  for (int *cell : frame_size) *cell = 0;
-  read_buffer = 0;
-  write_buffer = -1;
-  buffer_stat = 0;
+  frame_pipeline pipeline;
   player_status = status_playing;
   {
     const std::lock_guard<std::mutex> hold(position_lock);
     open_file(1, 1, 1);
   }
-  int frames[2];
-  if (!make_frame_pipe(frames)) std::abort();
-  const pid_t decoder = bench::spawn(consumer, frames[0]);
-  close(frames[0]);
-  write_f = open_frame_stream(frames[1]);
+  if (!pipeline.open_pipe()) std::abort();
+  pipeline.init_semaphores();
+  if (!pipeline.open_stream()) std::abort();
+  const pid_t decoder = bench::spawn(consumer, pipeline.take_read_end().get());
 
   pipeline_run run;
+  const double cpu_before = pipeline_cpu_seconds();
   const std::int64_t start = bench::now_nanoseconds();
-  pthread_t reader, writer;
-  if (!start_pipeline(reader, writer)) std::abort();
+  if (!pipeline.start_threads(nullptr)) std::abort();
   sem_post(readS);
   for (;;) {  // until the reader has moved on to title 2
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -100,13 +88,12 @@ pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
     if (cur_title != 1) break;
   }
   player_status = status_stopped;
-  run.pipeline_cpu = thread_cpu_seconds(reader) + thread_cpu_seconds(writer);
-  stop_reader(reader);
-  stop_writer(writer);
-  std::fclose(write_f);
+  pipeline.stop_reader();
+  pipeline.stop_writer();
+  run.pipeline_cpu = pipeline_cpu_seconds() - cpu_before;
+  pipeline.close_pipe();
   run.consumer_cpu = bench::wait_cpu_seconds(decoder);
   run.wall_seconds = (bench::now_nanoseconds() - start) / 1e9;
-  for (sem_t *semaphore : {readS, writeS, pauseS}) sem_destroy(semaphore);
   return run;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs the whole
-# suite three times (plain, ASan+UBSan, TSan), then builds the Debian
+# suite three times (plain, ASan+UBSan, TSan), then builds and briefly runs
+# the fuzz target, then builds the Debian
 # packages and installs them in a fresh Debian root, then the tests that
 # boot a real kernel in an emulated PC. It ends with a summary of every stage and
 # a last line "N passed, N failed" over the tests of the whole run, and
@@ -54,6 +55,18 @@ for variant in plain address thread; do
   read -r failed all <<<"$(ctest_counts "$log")"
   record "$variant" $((${all:-0} - ${failed:-0})) "${failed:-0}" "$ok"
 done
+
+# The frame reader's fuzz target: built the way scripts/fuzz.sh builds it,
+# so that it cannot stop linking unseen, and run over its seeds and for a
+# few seconds more.
+echo "=== fuzz target"
+mkdir -p build
+if DISCBOX_WERROR=ON scripts/fuzz.sh 10 >build/fuzz-run.log 2>&1; then
+  record "fuzz target" 1 0 yes
+else
+  tail -n 30 build/fuzz-run.log
+  record "fuzz target" 0 1 no
+fi
 
 # A stage that ends with "N passed, N failed": runs it and records its counts.
 closing_stage() {

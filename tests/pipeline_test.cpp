@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "ctl/ctl.h"
-#include "mp3/frame_pipe.h"
 #include "mp3/selection.h"
 #include "support/eventually.h"
 #include "support/frame_stamps.h"
@@ -28,39 +27,23 @@ using namespace std::chrono_literals;
 
 class PipelineTest : public Mp3DiscFixture {
  protected:
-  static constexpr int pipe_bytes = 4096;  // one page, as the mode's frame pipe
   static constexpr auto patience = 30s;
 
+  // The pipeline as the mode makes it, but with every frame reaching the
+  // pipe as written, and the test reading the pipe in the decoder's place.
   void SetUp() override {
     Mp3DiscFixture::SetUp();
-    for (int slot = 0; slot < ring_slots; ++slot) {
-      buffer[slot] = static_cast<unsigned char *>(std::calloc(slot_bytes, 1));
-      frame_size[slot] = static_cast<int *>(std::calloc(1, sizeof(int)));
-    }
-    readS = &semaphores_[0];
-    writeS = &semaphores_[1];
-    pauseS = &semaphores_[2];
-    for (sem_t &semaphore : semaphores_) sem_init(&semaphore, 0, 0);
-    ASSERT_EQ(pipe2(pipe_, O_CLOEXEC), 0);
-    fcntl(pipe_[0], F_SETFL, O_NONBLOCK);
-    ASSERT_EQ(fcntl(pipe_[1], F_SETPIPE_SZ, pipe_bytes), pipe_bytes);
-    write_f = fdopen(pipe_[1], "w");
-    setvbuf(write_f, nullptr, _IONBF, 0);  // every frame reaches the pipe as written
-    read_buffer = 0;
-    write_buffer = -1;
-    buffer_stat = 0;
+    ASSERT_TRUE(pipeline_.open_pipe());
+    pipeline_.init_semaphores();
+    ASSERT_TRUE(pipeline_.open_stream());
+    pipe_ = pipeline_.take_read_end();
+    fcntl(pipe_.get(), F_SETFL, O_NONBLOCK);
     player_status = status_playing;
   }
 
   void TearDown() override {
-    if (running_) stop();
-    std::fclose(write_f);
-    close(pipe_[0]);
-    for (int slot = 0; slot < ring_slots; ++slot) {
-      std::free(buffer[slot]);
-      std::free(frame_size[slot]);
-    }
-    for (sem_t &semaphore : semaphores_) sem_destroy(&semaphore);
+    stop();
+    pipeline_.close_pipe();
     Mp3DiscFixture::TearDown();
   }
 
@@ -83,21 +66,17 @@ class PipelineTest : public Mp3DiscFixture {
     open_file(1, 1, title);
   }
 
-  void start() {
-    ASSERT_TRUE(start_pipeline(reader_, writer_));
-    running_ = true;
-  }
+  void start() { ASSERT_TRUE(pipeline_.start_threads(nullptr)); }
   void stop() {
-    stop_reader(reader_);
-    stop_writer(writer_);
-    running_ = false;
+    pipeline_.stop_reader();
+    pipeline_.stop_writer();
   }
   void post(sem_t *semaphore) { sem_post(semaphore); }
 
   // Reads what the pipe holds now, without waiting.
   void drain() {
     char bytes[4096];
-    for (ssize_t got; (got = read(pipe_[0], bytes, sizeof bytes)) > 0;) {
+    for (ssize_t got; (got = read(pipe_.get(), bytes, sizeof bytes)) > 0;) {
       received_.append(bytes, static_cast<size_t>(got));
     }
   }
@@ -108,7 +87,7 @@ class PipelineTest : public Mp3DiscFixture {
     const auto deadline = std::chrono::steady_clock::now() + patience;
     while (received_frames(received_).size() < count &&
            std::chrono::steady_clock::now() < deadline) {
-      pollfd readable{pipe_[0], POLLIN, 0};
+      pollfd readable{pipe_.get(), POLLIN, 0};
       poll(&readable, 1, 100);
       drain();
     }
@@ -119,13 +98,13 @@ class PipelineTest : public Mp3DiscFixture {
 
   // True when no byte arrives within `time`: for what must not happen.
   bool nothing_arrives_within(std::chrono::milliseconds time) {
-    pollfd readable{pipe_[0], POLLIN, 0};
+    pollfd readable{pipe_.get(), POLLIN, 0};
     return poll(&readable, 1, static_cast<int>(time.count())) == 0;
   }
 
   int bytes_in_pipe() const {
     int bytes = 0;
-    ioctl(pipe_[0], FIONREAD, &bytes);
+    ioctl(pipe_.get(), FIONREAD, &bytes);
     return bytes;
   }
 
@@ -136,7 +115,7 @@ class PipelineTest : public Mp3DiscFixture {
   // after that write (or, when the writer was just leaving the write before,
   // right after that one).
   bool writer_blocked() {
-    return soon([&] { return buffer_stat == 4 && bytes_in_pipe() > 0; });
+    return soon([&] { return written_now() && bytes_in_pipe() > 0; });
   }
 
   // Reads the pipe until `settled` holds, then what is left in it.
@@ -159,10 +138,12 @@ class PipelineTest : public Mp3DiscFixture {
     return all;
   }
 
-  sem_t semaphores_[3];
-  int pipe_[2] = {-1, -1};
-  pthread_t reader_{}, writer_{};
-  bool running_ = false;
+  bool written_now() const { return pipeline_.hand_over() == ring_state::writer_writing; }
+  bool nothing_waits() const { return pipeline_.hand_over() == ring_state::free; }
+  bool frame_waits() const { return pipeline_.hand_over() == ring_state::frame_ready; }
+
+  frame_pipeline pipeline_{frame_stream::buffering::unbuffered};
+  util::unique_fd pipe_;
   std::string received_;
 };
 
@@ -181,7 +162,7 @@ TEST_F(PipelineTest, HoldsOneFrameBackAcrossAStopAndAChangeOfTitle) {
   post(readS);
   ASSERT_TRUE(writer_blocked());
   player_status = status_stopped;
-  ASSERT_TRUE(drain_until([] { return buffer_stat == 0; }));
+  ASSERT_TRUE(drain_until([&] { return nothing_waits(); }));
   const std::vector<frame_id> before = received_frames(received_);
   ASSERT_FALSE(before.empty());
   ASSERT_EQ(before, frame_run(1, 0, before.back().index));
@@ -203,7 +184,7 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
   player_status = status_paused;
   // The write in hand ends, the reader prepares one more frame, and the
   // writer holds it.
-  ASSERT_TRUE(drain_until([] { return buffer_stat == 1; }))
+  ASSERT_TRUE(drain_until([&] { return frame_waits(); }))
       << "the writer should hold a frame while paused";
   const std::vector<frame_id> before = received_frames(received_);
 
@@ -213,7 +194,7 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
     post(readS);
     EXPECT_TRUE(console.wait_for("PROBLEM\n")) << console.text();
   }
-  EXPECT_EQ(buffer_stat, 1);
+  EXPECT_TRUE(frame_waits());
 
   player_status = status_playing;
   post(pauseS);
@@ -244,7 +225,7 @@ TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
   mount(disc);
   scan();
   select(1);
-  set_reopen_delay(std::chrono::hours(1));
+  pipeline_.set_reopen_delay(std::chrono::hours(1));
   testing::internal::CaptureStdout();
   start();
   post(readS);
@@ -254,7 +235,6 @@ TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
     return cur_title != 1;
   });
   stop();
-  set_reopen_delay(std::chrono::seconds(1));
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(cur_title, 2u);
   EXPECT_EQ(lines_starting(console, "Open ").size(), 1u) << console;

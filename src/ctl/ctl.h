@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstdio>
 
 class cd;
 struct fs_entry;
@@ -32,27 +33,34 @@ inline constexpr int status_paused = 2;
 inline constexpr int status_forward = 3;
 inline constexpr int status_rewind = 4;
 
+// Values of close_input: the selection's request to the reader.
+inline constexpr int input_current = 0;    // the open title is the selected one
+inline constexpr int input_requested = 1;  // a selection waits to be opened
+inline constexpr int input_none_yet = 99;  // nothing selected since start-up
+
 extern cd audio;
 
 extern int pipe_keyboard[2];  // slot 1: the key channel, a duplicate of stdin
-extern int pipe_data[2];      // the frame pipe from the writer to the decoder
 
 extern std::atomic<int> player_status;
-extern pid_t mpg_pid;
+extern pid_t mpg_pid;    // the decoder's process id once it has started
+extern pid_t mpg_pid_p;  // the running decoder's, 0 when none (decoder.h)
 
 // Library position (1-based) and the key loop's pending copy.
 extern unsigned int cur_interpret, cur_album, cur_title;
 extern unsigned int cur_interpret_, cur_album_, cur_title_;
 
-// Frame pipeline state.
-extern std::atomic<int> buffer_stat;
-extern std::atomic<int> buffer_size;
-extern std::atomic<int> read_buffer;
-extern std::atomic<int> write_buffer;
+// Set by the selection, taken by the reader at the start of its next pass.
 extern std::atomic<int> close_input;
-extern sem_t *readS, *writeS, *pauseS, *openS;
+// Point into the MP3 mode's frame pipeline (pipeline.h) while it exists,
+// null otherwise: its ring slots and their length cells, its semaphores,
+// the writer's stream and the frame pipe's descriptors (-1 once handed on
+// or closed).
 extern unsigned char *buffer[ring_slots];
 extern int *frame_size[ring_slots];
+extern sem_t *readS, *writeS, *pauseS, *openS;
+extern std::FILE *write_f;
+extern int pipe_data[2];
 
 extern char *file_name;  // file_name_bytes
 extern char *lcd_l1;     // lcd_line_bytes

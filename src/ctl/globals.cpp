@@ -7,22 +7,20 @@
 cd audio;
 
 int pipe_keyboard[2] = {-1, -1};
-int pipe_data[2] = {-1, -1};
 
 std::atomic<int> player_status{-1};
 pid_t mpg_pid = 0;
+pid_t mpg_pid_p = 0;
 
 unsigned int cur_interpret = 1, cur_album = 1, cur_title = 1;
 unsigned int cur_interpret_ = 1, cur_album_ = 1, cur_title_ = 1;
 
-std::atomic<int> buffer_stat{0};
-std::atomic<int> buffer_size{0};
-std::atomic<int> read_buffer{0};
-std::atomic<int> write_buffer{-1};
-std::atomic<int> close_input{99};
-sem_t *readS = nullptr, *writeS = nullptr, *pauseS = nullptr, *openS = nullptr;
+std::atomic<int> close_input{input_none_yet};
 unsigned char *buffer[ring_slots] = {};
 int *frame_size[ring_slots] = {};
+sem_t *readS = nullptr, *writeS = nullptr, *pauseS = nullptr, *openS = nullptr;
+std::FILE *write_f = nullptr;
+int pipe_data[2] = {-1, -1};
 
 char *file_name = nullptr;
 char *lcd_l1 = nullptr;

@@ -1,13 +1,11 @@
 // Starting, watching, replacing and ending the decoder process. A watch
 // thread waits for the decoder to end; unless the mode is ending it, it
 // reports how it ended, starts a new one on a new frame pipe (at most once a
-// second) and hands that pipe to the writer. The decoder is forked from a
+// second) and leaves that pipe for the writer. The decoder is forked from a
 // process that runs other threads, so the child uses only calls that are
-// safe there (no stdio, no allocation) until it executes the decoder;
-// whichever way the MP3 mode ends, the decoder ends with it.
+// safe there (no stdio, no allocation) until it executes the decoder.
 #include "mp3/decoder.h"
 
-#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -15,22 +13,16 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <utility>
 
 #include "ctl/ctl.h"
 #include "ctl/texts.h"
 #include "mp3/frame_pipe.h"
+#include "mp3/mode_exit.h"
 #include "platform/platform.h"
-#include "util/unique_fd.h"
-
-pid_t mpg_pid_p = 0;
 
 namespace {
 
@@ -48,21 +40,18 @@ constexpr unsigned int seconds_between_attempts = 1;
 constexpr auto time_between_starts = std::chrono::seconds(1);
 constexpr auto grace_before_kill = std::chrono::seconds(1);
 
-using steady = std::chrono::steady_clock;
-
-// Everything below is guarded by decoder_lock once the watch runs.
-std::mutex decoder_lock;
-std::condition_variable decoder_changed;
-bool ending = false;            // the decoder is being ended: start no other
-bool writer_released = false;   // the writer no longer waits for a decoder
-util::unique_fd new_write_end;  // the pipe of a replacement, not yet taken
-steady::time_point last_start;
-pthread_t watch_thread;
-bool watch_running = false;
-
 // The attempt count goes on across decoders, and it is the child that
-// counts: one word in a mapping shared with every child.
+// counts: one word in a mapping shared with every child, made once.
 std::atomic<unsigned int> *attempts = nullptr;
+
+bool make_attempt_counter() {
+  if (attempts != nullptr) return true;
+  void *shared =
+      mmap(nullptr, sizeof *attempts, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return false;
+  attempts = new (shared) std::atomic<unsigned int>(0);
+  return true;
+}
 
 // The attempt line, formatted without stdio and written in one piece, so
 // that no line of the mode's own lands inside it.
@@ -84,11 +73,9 @@ void print_attempt(unsigned int attempt) {
   static_cast<void>(written);
 }
 
-[[noreturn]] void become_decoder(int input) {
-  dup2(input, STDIN_FILENO);
-  close(input);
-  // The mode ignores SIGPIPE for its writer; the decoder gets the default.
-  signal(SIGPIPE, SIG_DFL);
+// The child: executes the decoder, and again a second later for as long as
+// that fails.
+void become_decoder(void *) {
   const char *program = platform::decoder_program();
   for (;;) {
     print_attempt(attempts->fetch_add(1) + 1);
@@ -100,29 +87,6 @@ void print_attempt(unsigned int attempt) {
   }
 }
 
-// The fatal paths below run with decoder_lock held, and ending the mode
-// process takes it again to end the decoder.
-[[noreturn]] void end_mode_process_holding(std::unique_lock<std::mutex> &hold, int status) {
-  hold.unlock();
-  end_mode_process(status);
-}
-
-// Forks a decoder reading `input`, which the mode then closes; ends the mode
-// process when no process can be made. `hold` holds decoder_lock.
-void fork_decoder(util::unique_fd input, std::unique_lock<std::mutex> &hold) {
-  std::fflush(stdout);  // the child must not print ahead of lines still buffered here
-  const pid_t child = fork();
-  if (child == 0) become_decoder(input.get());
-  input.reset();
-  mpg_pid_p = child;
-  if (child < 0) {
-    std::fputs(text_fork_failed, stdout);
-    end_mode_process_holding(hold, -1);
-  }
-  mpg_pid = child;
-  last_start = steady::now();
-}
-
 void report_end(int status) {
   if (WIFSIGNALED(status)) {
     std::printf(text_killed, WTERMSIG(status));
@@ -131,145 +95,139 @@ void report_end(int status) {
   }
 }
 
-// Starts a decoder on a new pipe and leaves the pipe's write end for the
-// writer. `hold` holds decoder_lock.
-void replace_decoder(std::unique_lock<std::mutex> &hold) {
-  int ends[2];
-  if (!make_frame_pipe(ends)) {
-    std::fputs(text_unable_to_create_pipe, stdout);
-    end_mode_process_holding(hold, 1);
-  }
-  util::unique_fd write_end(ends[1]);
-  fork_decoder(util::unique_fd(ends[0]), hold);
-  new_write_end = std::move(write_end);  // closes a replacement the writer never took
-  decoder_changed.notify_all();
+}  // namespace
+
+decoder_process::decoder_process() { mpg_pid_p = 0; }
+
+// The fatal paths run with lock_ held, and ending the mode process ends the
+// decoder, which takes it again.
+void decoder_process::fail(std::unique_lock<std::mutex> &hold, const char *text, int status) {
+  std::fputs(text, stdout);
+  hold.unlock();
+  end_mode_process(status);
 }
 
-// The watch: waits for the decoder to end without reaping it, so that its
-// pid stays valid for kill() until it is reaped here under the lock.
-void *watch_decoder(void *) {
-  std::unique_lock<std::mutex> hold(decoder_lock);
-  while (mpg_pid_p > 0) {
-    const pid_t decoder = mpg_pid_p;
+void decoder_process::fork_decoder(util::unique_fd input, std::unique_lock<std::mutex> &hold) {
+  process_ = util::child_process::start(input.get(), become_decoder, nullptr);
+  input.reset();  // the decoder's alone now
+  mpg_pid_p = process_.running() ? process_.pid() : -1;
+  if (!process_.running()) fail(hold, text_fork_failed, -1);
+  mpg_pid = mpg_pid_p;
+  last_start_ = steady::now();
+}
+
+void decoder_process::replace(std::unique_lock<std::mutex> &hold) {
+  frame_pipe_ends ends;
+  if (!make_frame_pipe(ends)) fail(hold, text_unable_to_create_pipe, 1);
+  fork_decoder(std::move(ends.read_end), hold);
+  new_write_end_ = std::move(ends.write_end);  // closes a replacement the writer never took
+  changed_.notify_all();
+}
+
+// Waits for the decoder to end without reaping it, so that its pid stays
+// valid for kill() until it is reaped here under the lock.
+void *decoder_process::watch(void *self) {
+  auto &decoder = *static_cast<decoder_process *>(self);
+  std::unique_lock<std::mutex> hold(decoder.lock_);
+  while (decoder.process_.running()) {
+    const pid_t running = decoder.process_.pid();
     hold.unlock();
     siginfo_t info{};
-    while (waitid(P_PID, static_cast<id_t>(decoder), &info, WEXITED | WNOWAIT) != 0 &&
+    while (waitid(P_PID, static_cast<id_t>(running), &info, WEXITED | WNOWAIT) != 0 &&
            errno == EINTR) {
     }
     hold.lock();
-    int status = 0;
-    while (waitpid(decoder, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = decoder.process_.poll().value_or(0);
+    decoder.process_.release();  // reaped: should poll() have found none, nothing is left
     mpg_pid_p = 0;
-    decoder_changed.notify_all();
-    if (ending) break;
+    decoder.changed_.notify_all();
+    if (decoder.ending_) break;
     report_end(status);
     // A decoder that ends at once is started again no sooner than a second
     // after the one before it.
-    if (decoder_changed.wait_until(hold, last_start + time_between_starts, [] { return ending; })) {
+    if (decoder.changed_.wait_until(hold, decoder.last_start_ + time_between_starts,
+                                    [&] { return decoder.ending_; })) {
       break;
     }
-    replace_decoder(hold);
+    decoder.replace(hold);
   }
   return nullptr;
 }
 
-void end_decoder_at_exit() { end_decoder(); }
+void decoder_process::end_at_mode_exit(void *self) { static_cast<decoder_process *>(self)->end(); }
 
-}  // namespace
-
-void init_mpg_thread(void *) {
-  if (attempts == nullptr) {
-    void *shared =
-        mmap(nullptr, sizeof *attempts, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) {
-      std::fputs(text_fork_failed, stdout);
-      end_mode_process(-1);
-    }
-    attempts = new (shared) std::atomic<unsigned int>(0);
-  }
-  std::unique_lock<std::mutex> hold(decoder_lock);
-  ending = false;
-  writer_released = false;
-  fork_decoder(util::unique_fd(std::exchange(pipe_data[0], -1)), hold);
-  std::atexit(end_decoder_at_exit);
-  watch_running = pthread_create(&watch_thread, nullptr, watch_decoder, nullptr) == 0;
-  if (!watch_running) {
-    // Nobody would reap or replace the decoder: as if it could not be started.
-    kill(mpg_pid_p, SIGKILL);
-    waitpid(mpg_pid_p, nullptr, 0);
+void decoder_process::start(util::unique_fd input) {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (!make_attempt_counter()) fail(hold, text_fork_failed, -1);
+  ending_ = false;
+  writer_released_ = false;
+  at_mode_exit(end_at_mode_exit, this);
+  fork_decoder(std::move(input), hold);
+  watch_running_ = pthread_create(&watch_thread_, nullptr, watch, this) == 0;
+  // Nobody would reap or replace the decoder: as if it could not be started.
+  if (!watch_running_) {
+    process_ = util::child_process();  // killed and reaped
     mpg_pid_p = 0;
-    std::fputs(text_fork_failed, stdout);
-    end_mode_process_holding(hold, -1);
+    fail(hold, text_fork_failed, -1);
   }
 }
 
-pid_t decoder_pid() {
-  const std::lock_guard<std::mutex> hold(decoder_lock);
+pid_t decoder_process::pid() {
+  const std::lock_guard<std::mutex> hold(lock_);
   return mpg_pid_p;
 }
 
-int take_decoder_pipe() {
-  const std::lock_guard<std::mutex> hold(decoder_lock);
-  return new_write_end.release();
+util::unique_fd decoder_process::take_pipe() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  return std::move(new_write_end_);
 }
 
-int await_decoder_pipe() {
-  std::unique_lock<std::mutex> hold(decoder_lock);
-  decoder_changed.wait(hold, [] { return new_write_end.valid() || ending || writer_released; });
-  if (ending || writer_released) return -1;
-  return new_write_end.release();
+util::unique_fd decoder_process::await_pipe() {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait(hold, [&] { return new_write_end_.valid() || ending_ || writer_released_; });
+  if (ending_ || writer_released_) return util::unique_fd();
+  return std::move(new_write_end_);
 }
 
-void stop_waiting_for_decoder() {
-  const std::lock_guard<std::mutex> hold(decoder_lock);
-  writer_released = true;
-  decoder_changed.notify_all();
+void decoder_process::release_writer() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  writer_released_ = true;
+  changed_.notify_all();
 }
 
-void stop_replacing_decoder() {
-  const std::lock_guard<std::mutex> hold(decoder_lock);
-  ending = true;
-  decoder_changed.notify_all();
+void decoder_process::stop_replacing() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  ending_ = true;
+  changed_.notify_all();
 }
 
-void signal_decoder_to_end() {
-  const std::lock_guard<std::mutex> hold(decoder_lock);
-  ending = true;
-  decoder_changed.notify_all();
-  if (mpg_pid_p > 0) kill(mpg_pid_p, SIGTERM);
+void decoder_process::signal_end() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  ending_ = true;
+  changed_.notify_all();
+  if (process_.running()) kill(process_.pid(), SIGTERM);
 }
 
-void await_decoder_end() {
+void decoder_process::await_end() {
   {
-    std::unique_lock<std::mutex> hold(decoder_lock);
-    ending = true;
-    const auto gone = [] { return mpg_pid_p <= 0; };
-    if (!watch_running) return;
-    if (!decoder_changed.wait_for(hold, grace_before_kill, gone)) {
-      kill(mpg_pid_p, SIGKILL);
-      decoder_changed.wait(hold, gone);
+    std::unique_lock<std::mutex> hold(lock_);
+    ending_ = true;
+    if (!watch_running_) return;
+    const auto gone = [&] { return !process_.running(); };
+    if (!changed_.wait_for(hold, grace_before_kill, gone)) {
+      kill(process_.pid(), SIGKILL);
+      changed_.wait(hold, gone);
     }
-    watch_running = false;
-    new_write_end.reset();
+    watch_running_ = false;
+    new_write_end_.reset();
   }
   // The watch itself ends the mode when no replacement can be started; it
   // cannot wait for its own end.
-  if (!pthread_equal(watch_thread, pthread_self())) pthread_join(watch_thread, nullptr);
+  if (!pthread_equal(watch_thread_, pthread_self())) pthread_join(watch_thread_, nullptr);
+  at_mode_exit(nullptr, nullptr);
 }
 
-void end_decoder() {
-  signal_decoder_to_end();
-  await_decoder_end();
-}
-
-// Every fatal error of the mode ends here, so that the decoder never
-// outlives the mode and every console line printed so far is out. Not
-// exit(): the other threads still run, and its handlers and destructors
-// would pull globals from under them; the writer's stream may hold frames
-// for a pipe that nobody drains any more, so flushing it could block.
-void end_mode_process(int status) {
-  end_decoder();
-  std::fflush(stdout);
-  _exit(status);
+void decoder_process::end() {
+  signal_end();
+  await_end();
 }

@@ -1,52 +1,78 @@
 // The decoder process: the external decoder executed as a child of the MP3
-// mode, reading whole MPEG frames from the frame pipe on its standard input.
-// A decoder that ends while the mode runs is reaped and replaced; each one
-// gets a frame pipe of its own, whose read end only it holds, so that the
-// writer's writes fail at once when it is gone instead of filling a pipe
-// nobody drains.
+// mode, reading whole MPEG frames from a frame pipe on its standard input.
+// A decoder that ends while the mode runs is reaped and replaced on a new
+// frame pipe (see frame_pipe.h), whose write end the writer takes over.
 #pragma once
 
+#include <pthread.h>
 #include <sys/types.h>
 
-// The decoder's process id as the MP3-mode process knows it; 0 until started
-// and again once it has been ended and reaped. Once the pipeline threads run,
-// read it through decoder_pid().
-extern pid_t mpg_pid_p;
-pid_t decoder_pid();
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "util/child_process.h"
+#include "util/unique_fd.h"
 
 // The decoder's buffer in kilobytes: its "-b" argument, also reported when
 // the mode starts.
 inline constexpr char decoder_buffer_kilobytes[] = "2048";
 
-// Starts the decoder on pipe_data[0], which then belongs to the decoder
-// alone (pipe_data[0] becomes -1), and the watch that replaces it when it
-// ends.
-void init_mpg_thread(void *ptr);
+class decoder_process {
+ public:
+  decoder_process();
+  ~decoder_process() { end(); }
+  decoder_process(const decoder_process &) = delete;
+  decoder_process &operator=(const decoder_process &) = delete;
 
-// For the writer: the write end of a pipe to a decoder that replaced the
-// one before it, not yet taken; -1 when there is none. The caller owns it.
-int take_decoder_pipe();
-// For the writer, after its pipe broke: waits until a replacement decoder
-// has started and returns its pipe's write end (the caller owns it); -1 once
-// the decoder is being ended or stop_waiting_for_decoder was called.
-int await_decoder_pipe();
-void stop_waiting_for_decoder();
+  // Starts the decoder on `input`, the read end of the mode's frame pipe,
+  // which from then on only the decoder holds, and the watch that replaces
+  // it when it ends. Until the decoder is ended, an error exit of the mode
+  // ends it first. When no process can be made the mode ends (status -1).
+  void start(util::unique_fd input);
 
-// Ends the decoder: SIGTERM, and SIGKILL when it is still there a second
-// later (a decoder stuck in its audio output ignores SIGTERM); then reaps it.
-// No decoder is started after this. Does nothing when no decoder runs. Safe
-// from any thread.
-void end_decoder();
-// No decoder is started after this, and one that ends is no longer reported:
-// leaving the mode closes the frame pipe before it ends the decoder, and a
-// decoder that ends at the end of its input then is no failure.
-void stop_replacing_decoder();
-// The two halves of end_decoder, for a caller that reports in between.
-void signal_decoder_to_end();
-void await_decoder_end();
+  // The running decoder's process id; 0 before the start and once it has
+  // ended and been reaped.
+  pid_t pid();
 
-// Ends the MP3-mode process on an error it cannot go on from: the one way
-// out for every such error of the mode, from any of its threads. The
-// decoder ends first, then stdout is flushed and the process ends at once
-// with `status`. Not to be called with decoder_lock held.
-[[noreturn]] void end_mode_process(int status);
+  // For the writer: the write end of a replacement's pipe, not yet taken;
+  // empty when there is none.
+  util::unique_fd take_pipe();
+  // For the writer, after its pipe broke: waits until a replacement has
+  // started and returns its pipe's write end; empty once the decoder is
+  // being ended or the writer was released.
+  util::unique_fd await_pipe();
+  void release_writer();
+
+  // No decoder is started after this, and one that ends is no longer
+  // reported: leaving the mode closes the frame pipe before it ends the
+  // decoder, and a decoder that ends at the end of its input then is no
+  // failure.
+  void stop_replacing();
+  // Ends the decoder: SIGTERM, and SIGKILL when it is still there a second
+  // later (a decoder stuck in its audio output ignores SIGTERM); then reaps
+  // it. Does nothing when none runs. Safe from any thread.
+  void end();
+  // The two halves of end(), for a caller that reports in between.
+  void signal_end();
+  void await_end();
+
+ private:
+  using steady = std::chrono::steady_clock;
+
+  void fork_decoder(util::unique_fd input, std::unique_lock<std::mutex> &hold);
+  void replace(std::unique_lock<std::mutex> &hold);
+  [[noreturn]] void fail(std::unique_lock<std::mutex> &hold, const char *text, int status);
+  static void *watch(void *self);
+  static void end_at_mode_exit(void *self);
+
+  std::mutex lock_;
+  std::condition_variable changed_;  // the decoder or a pipe changed
+  util::child_process process_;      // under lock_; reaped by the watch
+  bool ending_ = false;              // under lock_: start no other decoder
+  bool writer_released_ = false;     // under lock_: the writer no longer waits
+  util::unique_fd new_write_end_;    // under lock_: a replacement's pipe, not yet taken
+  steady::time_point last_start_;    // under lock_
+  pthread_t watch_thread_{};         // the starting thread's
+  bool watch_running_ = false;       // under lock_
+};

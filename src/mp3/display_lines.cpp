@@ -1,17 +1,9 @@
-// Making and freeing the MP3 mode's display-line texts, side by side.
+// Pointing the display-line globals at their buffers, and away again.
 #include "mp3/display_lines.h"
 
-#include <cstdlib>
-
-#include "ctl/ctl.h"
-
-void make_display_lines() {
-  lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
-  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
+display_lines::display_lines() {
+  lcd_l1 = line_1_;
+  lcd_l2 = line_2_;
 }
 
-void free_display_lines() {
-  std::free(lcd_l1);
-  std::free(lcd_l2);
-  lcd_l1 = lcd_l2 = nullptr;
-}
+display_lines::~display_lines() { lcd_l1 = lcd_l2 = nullptr; }

@@ -1,10 +1,19 @@
-// The text of display lines 1 and 2 while the MP3 mode runs (lcd_l1,
-// lcd_l2, lcd_line_bytes each): the scan writes its progress into line 2,
-// the selection the names of the title into both, in the display's code
-// (lcd/name_cells.h). Made and freed here only.
+// The text of display lines 1 and 2 while the MP3 mode runs: the scan
+// writes its progress into line 2, the selection the names of the title
+// into both, in the display's code (lcd/name_cells.h). lcd_l1 and lcd_l2
+// point here for as long as the object lives.
 #pragma once
 
-// Both lines, empty.
-void make_display_lines();
-// Frees both; only once nothing can select a title any more.
-void free_display_lines();
+#include "ctl/ctl.h"
+
+class display_lines {
+ public:
+  display_lines();
+  ~display_lines();
+  display_lines(const display_lines &) = delete;
+  display_lines &operator=(const display_lines &) = delete;
+
+ private:
+  char line_1_[lcd_line_bytes] = {};
+  char line_2_[lcd_line_bytes] = {};
+};

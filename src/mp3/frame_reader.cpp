@@ -162,7 +162,7 @@ void reader_prepare_pass(frame_reader &reader, int status) {
 frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *length_cell) {
   for (int i = 1; i <= reader.numbers; ++i) {
     int got = read_slot(reader, slot, reader.frame_size_l);
-    buffer_size = got;
+    reader.buffer_size = got;
     bool searched = false;
     // Fewer bytes than a header at the end of the file (or after a length
     // too short to hold one) start no frame and leave nothing to search.
@@ -175,7 +175,7 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
       ++reader.err_count;
       std::fseek(reader.input_f.get(), 1 - got, SEEK_CUR);
       got = read_slot(reader, slot, reader.frame_size_l);
-      buffer_size = got;
+      reader.buffer_size = got;
       if (got != reader.frame_size_l || reader.err_count > search_limit) {
         reader.err_count = search_failed;
         break;
@@ -194,7 +194,7 @@ frame_outcome reader_read_frames(frame_reader &reader, std::uint8_t *slot, int *
       if (whole) {
         std::fseek(reader.input_f.get(), -got, SEEK_CUR);
         got = read_slot(reader, slot, reader.frame_size_l);
-        buffer_size = got;
+        reader.buffer_size = got;
         whole = got == reader.frame_size_l;
       }
     }

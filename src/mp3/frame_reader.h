@@ -26,6 +26,7 @@ struct frame_reader {
   int frame_size_l = 0;  // the length the next frame is read with
   int numbers = 1;       // frames a pass reads: 1 playing, 30 forward
   int err_count = 0;     // one-byte search steps in this title so far
+  int buffer_size = 0;   // bytes the last read into the slot returned
   long frames_read = 0;  // frames of this title before the next one to read
   frame_history history;
   std::uint8_t header[4] = {};

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mp3/decoder.h"
 #include "mp3/library_parts.h"
+#include "mp3/mode_exit.h"
 #include "platform/platform.h"
 #include "util/unique_handle.h"
 

@@ -158,15 +158,14 @@ bool act_on_key(int key, const mp3_session &session) {
 
 void take_keys_during_scan(void *context) {
   mp3_session &session = *static_cast<mp3_session *>(context);
-  if (session.keys == nullptr) return;
   const std::int64_t now = util::monotonic_ns();
   if (session.last_key_look_ns != 0 && now - session.last_key_look_ns < key_look_interval_ns) {
     return;
   }
   session.last_key_look_ns = now;
-  // The stream is unbuffered and not read yet, so its descriptor holds
-  // every key typed.
-  pollfd channel{fileno(session.keys.get()), POLLIN, 0};
+  // The key stream is opened after the scan: the channel holds every key
+  // typed.
+  pollfd channel{pipe_keyboard[1], POLLIN, 0};
   while (poll(&channel, 1, 0) > 0 && (channel.revents & POLLIN) != 0) {
     unsigned char keys[64];
     const ssize_t got = read(channel.fd, keys, sizeof keys);

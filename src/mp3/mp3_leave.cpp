@@ -1,20 +1,17 @@
-// Leaving the MP3 mode (key X). The threads are ended before anything they
-// use goes away: the writer's stream is closed only once the writer is gone
-// (closing it under a writer blocked in a write would wait for that write),
-// and the ring is freed only once neither thread can touch it. The decoder
-// ends last, by SIGTERM or, a second later, by SIGKILL.
+// Leaving the MP3 mode (key X): the session's parts end in the reverse of
+// the order they were made, with the console lines of each step. The
+// threads are ended before anything they use goes away: the writer's
+// stream is closed only once the writer is gone (closing it under a writer
+// blocked in a write would wait for that write), and the ring only once
+// neither thread can touch it. The decoder is told at once that its end is
+// no failure, and ends last, by SIGTERM or, a second later, by SIGKILL.
 #include "mp3/mp3_leave.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "ctl/ctl.h"
-#include "mp3/decoder.h"
-#include "mp3/display_lines.h"
-#include "mp3/frame_pipe.h"
-#include "mp3/pipeline.h"
 #include "mp3/print_screen.h"
-#include "mp3/ring.h"
 
 namespace {
 
@@ -38,27 +35,27 @@ void leave_mp3_mode(mp3_session &session) {
   player_status = status_paused;
   session.keys.reset();
   std::fputs(text_step_1, stdout);
-  if (session.pipeline_started) {
-    stop_replacing_decoder();
-    std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
+  // X during the scan comes before the threads and the decoder.
+  const bool playing_parts_made = session.pipeline.threads_running();
+  if (playing_parts_made) {
+    session.decoder.stop_replacing();
+    std::printf(text_kill, controller_pid, static_cast<int>(session.decoder.pid()));
     std::fputs(text_step_1, stdout);
     std::fputs(text_step_2, stdout);
     std::fputs(text_step_3, stdout);
-    stop_reader(session.read_th);
+    session.pipeline.stop_reader();
     std::fputs(text_step_4, stdout);
-    stop_writer(session.write_th);
+    session.pipeline.stop_writer();
     std::fputs(text_step_5, stdout);
   }
-  close_frame_pipe();
-  free_ring_semaphores();
-  free_display_lines();
-  free_ring();
+  session.pipeline.close_pipe();
   std::fputs(text_step_7, stdout);
-  if (session.pipeline_started) {  // and so the decoder, started right after it
-    signal_decoder_to_end();
-    std::printf(text_kill, controller_pid, static_cast<int>(decoder_pid()));
-    await_decoder_end();
+  if (playing_parts_made) {
+    session.decoder.signal_end();
+    std::printf(text_kill, controller_pid, static_cast<int>(session.decoder.pid()));
+    session.decoder.await_end();
   }
-  // The ordinary exit, not end_mode_process: no other thread runs any more.
+  // The ordinary exit, not end_mode_process: no other thread runs any more,
+  // and the session's destructors free the ring and the display lines.
   std::exit(0);
 }

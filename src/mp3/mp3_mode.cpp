@@ -1,6 +1,7 @@
-// The MP3 mode's set-up: the ring and the display buffers, the frame pipe,
-// the library scan, the stopped screen, the first selection, the pipeline
-// threads and the decoder; then the key loop takes over.
+// The MP3 mode's set-up: the session's parts, each in its turn (the frame
+// pipe, the library scan, the stopped screen, the first selection, the
+// semaphores, the writer's stream, the key stream, the pipeline threads and
+// the decoder); then the key loop takes over.
 #include "mp3/mp3_mode.h"
 
 #include <unistd.h>
@@ -13,15 +14,11 @@
 #include "ctl/key_channel.h"
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
-#include "mp3/decoder.h"
-#include "mp3/display_lines.h"
-#include "mp3/frame_pipe.h"
 #include "mp3/library.h"
+#include "mp3/mode_exit.h"
 #include "mp3/mp3_keys.h"
 #include "mp3/mp3_session.h"
-#include "mp3/pipeline.h"
 #include "mp3/print_screen.h"
-#include "mp3/ring.h"
 #include "mp3/selection.h"
 #include "platform/platform.h"
 
@@ -84,35 +81,32 @@ void fill_stopped_screen(mp3_session &session) {
 }  // namespace
 
 void main_mpg() {
+  // Made here, in the forked child, and ended by leaving (or at the exit
+  // that follows it).
   static mp3_session session;
   player_status = status_playing;
-  mpg_pid_p = 0;
   file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
   lcd_init(lcd_port);
   lcd_clear(lcd_port);
   lcd_set_string(lcd_port, text_mode, 1);
-  make_ring();
   std::printf("%s%s%s", text_player_buffer, decoder_buffer_kilobytes, text_kilobytes);
   std::fputs(text_init_pipe, stdout);
-  if (!open_frame_pipe()) {
+  if (!session.pipeline.open_pipe()) {
     std::fputs(text_unable_to_create_pipe, stdout);
     end_mode_process(1);
   }
-  make_display_lines();
   std::fputs(text_open_cd, stdout);
   lcd_set_string(lcd_port, text_scanning, 2);
-  // Open before the scan, which watches it for keys.
-  session.keys.reset(open_key_stream());
   scan_library(session);
   fill_stopped_screen(session);
   open_file(1, 1, 1);
   std::fputs(text_selected, stdout);
-  make_ring_semaphores();
-  if (!open_frame_writer()) setup_failed("no stream on the frame pipe");
-  if (!start_pipeline(session.read_th, session.write_th)) setup_failed("no pipeline threads");
-  session.pipeline_started = true;
+  session.pipeline.init_semaphores();
+  if (!session.pipeline.open_stream()) setup_failed("no stream on the frame pipe");
+  session.keys.reset(open_key_stream());
+  if (!session.pipeline.start_threads(&session.decoder)) setup_failed("no pipeline threads");
   std::fputs(text_fire_up, stdout);
-  init_mpg_thread(nullptr);
+  session.decoder.start(session.pipeline.take_read_end());
   print_screen(text_begin, "");
   print_screen(text_now, "");
   run_key_loop(session);

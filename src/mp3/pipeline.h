@@ -1,28 +1,135 @@
 // The frame pipeline: the reader thread moves the current title frame by
-// frame into the ring, the writer thread moves each frame into the pipe to
-// the decoder, in strict alternation through the semaphores.
+// frame into a ring of slots, the writer thread moves each frame into the
+// frame pipe to the decoder, in strict alternation through the semaphores.
+// One object holds all of it: the ring, its semaphores and hand-over state,
+// the frame pipe and the writer's stream, and both threads. The MP3 mode
+// makes it in steps (ring, pipe, semaphores, stream, threads) and ends it in
+// reverse; the globals buffer, frame_size, readS, writeS, pauseS, openS,
+// write_f and pipe_data point into it meanwhile.
 #pragma once
 
 #include <pthread.h>
+#include <semaphore.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 
-void *read_func(void *ptr);
-void *write_func(void *ptr);
+#include "ctl/ctl.h"
+#include "mp3/frame_pipe.h"
+#include "util/unique_fd.h"
 
-// Starts the reader, then the writer, with the console line before each.
-// Before that, a write into a pipe whose decoder is gone is made to fail
-// instead of ending the process, and the signal that stop_writer uses to
-// interrupt a blocked write is made harmless. False when a thread could not
-// be started.
-bool start_pipeline(pthread_t &read_th, pthread_t &write_th);
+class decoder_process;
+struct frame_reader;
 
-// Leaving the mode ends both threads for good, each after the frame in hand;
-// a writer blocked in a write to a decoder that reads nothing is interrupted.
-// Neither touches the ring once these return.
-void stop_reader(pthread_t reader);
-void stop_writer(pthread_t writer);
+// Who has the ring (buffer_stat).
+enum class ring_state : int {
+  free = 0,            // no frame waits for the writer
+  frame_ready = 1,     // the reader handed a frame over
+  reader_filling = 2,  // the reader is filling a slot
+  writer_writing = 4,  // the writer is writing a slot
+};
 
-// How long the reader waits before it opens again a title that ended
-// without yielding a frame (1 s); tests lengthen it to see the wait.
-void set_reopen_delay(std::chrono::milliseconds delay);
+class frame_pipeline {
+ public:
+  // The ring: every slot zeroed (the first write sends slot 0, which no
+  // pass has filled: nothing) and its length cell 0.
+  explicit frame_pipeline(frame_stream::buffering buffering = frame_stream::buffering::one_page);
+  // Ends whatever of it is still there, in reverse.
+  ~frame_pipeline();
+  frame_pipeline(const frame_pipeline &) = delete;
+  frame_pipeline &operator=(const frame_pipeline &) = delete;
+
+  // The frame pipe; false when none can be made.
+  bool open_pipe();
+  // The four semaphores, each at 0; a console line for one that cannot be
+  // made.
+  void init_semaphores();
+  // The writer's stream on the pipe's write end; false when none can be
+  // made.
+  bool open_stream();
+  // The pipe's read end, for the decoder or whoever reads in its place.
+  util::unique_fd take_read_end();
+  // Starts the reader, then the writer, with the console line before each.
+  // A write into a pipe whose decoder is gone then fails instead of ending
+  // the process, and goes to the pipe of the decoder that replaces it
+  // (none without `decoder`). False when a thread could not be started.
+  bool start_threads(decoder_process *decoder);
+
+  // Each ends one thread for good, after the frame in hand; a writer
+  // blocked in a write to a decoder that reads nothing is interrupted.
+  void stop_reader();
+  void stop_writer();
+  // Closes the writer's stream (dropping what it still buffers) and what is
+  // left of the pipe; only once the writer is gone.
+  void close_pipe();
+
+  bool threads_running() const { return reader_running_ || writer_running_; }
+  ring_state hand_over() const { return buffer_stat_; }
+  // How long the reader waits before it opens again a title that ended
+  // without yielding a frame (1 s); tests lengthen it to see the wait.
+  void set_reopen_delay(std::chrono::milliseconds delay);
+
+ private:
+  // A pass of the reader, and what it does at the start and end of a title.
+  void *read_func();
+  void reader_pass(frame_reader &reader);
+  void open_step(frame_reader &reader);
+  void end_of_title(frame_reader &reader);
+  void wait_before_reopening();
+  // The writer's part.
+  void *write_func();
+  void write_slot();
+  int send_frame(const std::uint8_t *frame, int length);
+  int put_frame(const std::uint8_t *frame, int length, bool at_once);
+  void hand_on_burst();
+  bool starts_burst(int length) const;
+  void wait_until_pipe_drained();
+  void switch_to_decoder_pipe(util::unique_fd write_end);
+  util::unique_fd await_decoder_pipe();
+  // Both.
+  bool await_post(sem_t *semaphore);
+  sem_t *read_semaphore() { return &semaphores_[read_index]; }
+  sem_t *write_semaphore() { return &semaphores_[write_index]; }
+  sem_t *pause_semaphore() { return &semaphores_[pause_index]; }
+
+  // The ring. From a post of readS to the following post of writeS only
+  // the reader touches the slots, the cells and read_buffer; from that post
+  // to the writer's next post of readS only the writer does.
+  std::uint8_t slots_[ring_slots][slot_bytes] = {};
+  int lengths_[ring_slots] = {};                           // frame_size
+  std::atomic<int> read_buffer_{0};                        // reader's: slot claimed last
+  std::atomic<int> write_buffer_{-1};                      // writer's: slot written last
+  std::atomic<ring_state> buffer_stat_{ring_state::free};  // both, in turn
+
+  // readS, writeS, pauseS, openS; posted and waited on by every thread.
+  enum semaphore_index { open_index, pause_index, read_index, write_index, semaphore_count };
+  sem_t semaphores_[semaphore_count] = {};
+  bool semaphore_ready_[semaphore_count] = {};  // set-up's and leave's
+
+  // The pipe: set-up's until the threads start; its read end goes to the
+  // decoder, its write end under the stream.
+  frame_pipe_ends pipe_;
+  // The writer's once it runs; set-up and leave use it only while no writer
+  // does.
+  frame_stream stream_;
+  // The writer's: frames its stream buffers now (see pipeline.cpp).
+  int frames_in_burst_ = 0;
+  decoder_process *decoder_ = nullptr;  // set before the threads start
+
+  // The reader's: passes of the open title that accepted frames.
+  int title_passes_accepted_ = 0;
+  // The wait before reopening a title that gave nothing; leaving cuts it
+  // short.
+  std::mutex reopen_lock_;
+  std::condition_variable reopen_wake_;
+  std::chrono::milliseconds reopen_delay_ = std::chrono::seconds(1);  // under reopen_lock_
+
+  // Ending: written by leave, read by both threads.
+  std::atomic<bool> ending_{false};
+  std::atomic<bool> writer_finished_{false};
+  pthread_t reader_{}, writer_{};  // set-up's and leave's
+  bool reader_running_ = false, writer_running_ = false;
+};

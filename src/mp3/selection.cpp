@@ -16,8 +16,8 @@
 #include "ctl/ctl.h"
 #include "lcd/lcd.h"
 #include "lcd/name_cells.h"
-#include "mp3/decoder.h"
 #include "mp3/library.h"
+#include "mp3/mode_exit.h"
 #include "platform/platform.h"
 
 std::mutex position_lock;
@@ -134,5 +134,5 @@ void select_title(unsigned int interp, unsigned int alb, unsigned int titl) {
 void open_file(unsigned int interp, unsigned int alb, unsigned int titl) {
   const std::lock_guard<std::mutex> hold(selection_lock);
   select_title(interp, alb, titl);
-  close_input = 1;
+  close_input = input_requested;
 }

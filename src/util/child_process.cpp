@@ -2,9 +2,11 @@
 #include "util/child_process.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 #include <utility>
 
@@ -14,8 +16,38 @@ namespace {
 
 // How often end() looks whether the child has gone within the grace time.
 constexpr auto end_poll_interval = std::chrono::milliseconds(10);
+constexpr int exit_not_executed = 127;
+
+// In the child, before the program: signal dispositions that are ignored
+// and masks survive exec, and the caller may have set either for itself.
+void give_child_default_signals() {
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(SIGPIPE, &default_action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 }  // namespace
+
+child_process child_process::start(int input, void (*run)(void *context), void *context,
+                                   std::chrono::milliseconds grace) {
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child < 0) return child_process();
+  if (child == 0) {
+    if (input >= 0 && input != STDIN_FILENO) {
+      dup2(input, STDIN_FILENO);
+      close(input);
+    }
+    give_child_default_signals();
+    run(context);
+    _exit(exit_not_executed);
+  }
+  return child_process(child, grace);
+}
 
 child_process::child_process(child_process &&other) noexcept
     : pid_(other.release()), grace_(other.grace_) {}

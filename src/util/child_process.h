@@ -21,6 +21,17 @@ class child_process {
   child_process &operator=(const child_process &) = delete;
   ~child_process() { end(); }
 
+  // Forks a child that reads `input` (unless it is -1) as its standard
+  // input, with SIGPIPE at its default and no signal blocked, and runs
+  // `run(context)`, which executes a program; should it return, the child
+  // ends with status 127. The caller may run other threads, so until the
+  // program is executed `run` may use only calls that are safe after fork
+  // (no stdio, no allocation). stdout is flushed first, so that the child
+  // prints nothing ahead of lines still buffered. An empty holder when no
+  // process can be made.
+  static child_process start(int input, void (*run)(void *context), void *context,
+                             std::chrono::milliseconds grace = std::chrono::seconds(1));
+
   pid_t pid() const { return pid_; }
   bool running() const { return pid_ > 0; }
 

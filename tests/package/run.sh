@@ -57,14 +57,16 @@ fi
 mkdir -p "$work"
 : >"$log"
 
-# --- Build from a copy of the working tree, so that dpkg-buildpackage puts
-# its results into the build folder and nothing into the source tree.
+# --- Build from a copy of the source tree, so that dpkg-buildpackage puts
+# its results into the build folder and nothing into the source tree. The
+# tree may be a git checkout or a plain unpacked source: the copy leaves out
+# version control, the build folders and what .gitignore names (an in-tree
+# module build), and needs nothing but tar.
 build=$work/build
 rm -rf "$build"
 mkdir -p "$build/discbox-$version" "$work/debs"
-(cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
-  xargs -0 tar -cf - --no-recursion --ignore-failed-read) |
-  tar -xif - -C "$build/discbox-$version"
+tar -C "$source_dir" -cf - --exclude-vcs --exclude-vcs-ignores --exclude='./build*' . |
+  tar -xf - -C "$build/discbox-$version"
 check "dpkg-buildpackage" \
   sh -c "cd '$build/discbox-$version' && dpkg-buildpackage -b -us -uc -j2"
 check "lintian reports no errors" lintian --fail-on error --info "$build"/*.changes
