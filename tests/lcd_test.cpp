@@ -183,8 +183,8 @@ TEST_F(LcdTest, LoadPatternFillsOneSlotThatBothItsCodesShow) {
   const unsigned char o_umlaut[8] = {0x0A, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x11, 0x0E};
   sim::clear_port_writes();
   lcd_load_pattern(base, 9, o_umlaut);  // slot 9 is slot 1
-  std::vector<Step> expected{D(0x48, 400000), C(0xC9, 400000), C(0xCD, 400000),
-                             C(0xC9, 400000), C(0xC0, 400000)};
+  std::vector<Step> expected{D(0x48, 400000), C(0xC9, 400000), C(0xCD, 400000), C(0xC9, 400000),
+                             C(0xC0, 400000)};
   for (unsigned char row : o_umlaut) {
     expected.insert(expected.end(), {D(row, 400000), C(0xC1, 400000), C(0xC5, 400000),
                                      C(0xC1, 400000), C(0xC0, 400000)});

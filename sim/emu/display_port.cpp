@@ -69,8 +69,7 @@ std::string Screen::whole() const { return "|" + line(1) + "|" + line(2) + "|"; 
 // codes or the patterns did change, and a changed pattern no cell shows
 // changes nothing.
 bool Screen::operator==(const Screen &other) const {
-  if (std::memcmp(codes, other.codes, sizeof codes) == 0 &&
-      generator_ram == other.generator_ram) {
+  if (std::memcmp(codes, other.codes, sizeof codes) == 0 && generator_ram == other.generator_ram) {
     return true;
   }
   return whole() == other.whole();
