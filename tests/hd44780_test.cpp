@@ -1,6 +1,7 @@
 // The HD44780 controller model on its own, driven pin by pin with a clock
 // the test sets: when it takes a byte, when it is busy, and how the address
-// counter, entry mode and display shift move what a person sees.
+// counter, entry mode and display shift move what a person sees, in display
+// RAM and in the character generator.
 #include "emu/hd44780.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +114,34 @@ TEST_F(Hd44780Test, DisplayShiftMovesTheViewNotTheText) {
   EXPECT_EQ(line(1), padded("cde").substr(0, 38) + "ab");
   instruction(0x08);
   EXPECT_EQ(line(1), padded("")) << "display off shows nothing";
+}
+
+// The character generator has an address of its own: each data write after
+// it fills the next row (its low five bits), on through the slots and from
+// the last row round to the first, without shifting the view; a display
+// address then sends characters to display RAM again.
+TEST_F(Hd44780Test, GeneratorRamTakesPatternRowsAtItsOwnAddress) {
+  set_up_two_lines();
+  instruction(0x07);  // increment, and shift the view on every write
+  instruction(0x48);  // slot 1, row 0
+  for (unsigned char row = 0; row < 9; ++row) send(true, static_cast<unsigned char>(0xE0 | row));
+  EXPECT_EQ(lcd.address_counter(), 0x11);
+  const sim::GeneratorRam &ram = lcd.generator_ram();
+  for (int row = 0; row < 9; ++row) EXPECT_EQ(ram[8 + row], row) << row;
+
+  instruction(0x7F);
+  send(true, 0x1F);
+  send(true, 0x15);
+  EXPECT_EQ(ram[63], 0x1F);
+  EXPECT_EQ(ram[0], 0x15);
+  EXPECT_EQ(lcd.address_counter(), 0x01);
+  EXPECT_EQ(line(1), padded("")) << "pattern rows neither show nor shift the view";
+
+  instruction(0x06);
+  instruction(0x80);
+  text("\x01\x09");
+  EXPECT_EQ(line(1), padded("\x01\x09"));
+  EXPECT_EQ(lcd.address_counter(), 0x02);
 }
 
 TEST_F(Hd44780Test, OneLineModeShowsOnlyTheTopRow) {

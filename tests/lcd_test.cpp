@@ -12,6 +12,7 @@
 #include "emu/display.h"
 #include "emu/machine.h"
 #include "lcd/delay.h"
+#include "support/glass_text.h"
 
 namespace {
 
@@ -148,8 +149,9 @@ TEST_F(LcdTest, SetStringWritesAtMostOneLine) {
   lcd_set_string(base, "", 1);
   expect_sequence(string_sequence(0x80, ""));
 
-  lcd_set_string(base, "\xE4\xF6\xFC", 1);  // bytes above 0x7F go out unchanged
-  EXPECT_EQ(sim::display_view().line1.substr(0, 4), "\xE4\xF6\xFCn");
+  // Bytes above 0x7F go out unchanged: ROM A00 shows these three as µ Σ 円.
+  lcd_set_string(base, "\xE4\xF6\xFC", 1);
+  EXPECT_TRUE(sim::display_view().line1.starts_with("µΣ円n")) << sim::display_view().line1;
   EXPECT_EQ(sim::display_busy_violations(), 0u);
 }
 
@@ -171,6 +173,32 @@ TEST_F(LcdTest, SingleInstructionsSendTheirBytes) {
   lcd_shift_right(base);
   expect_sequence({D(0x18), C(0xC9, 5000), C(0xCD, 5000), C(0xC9, 5000), D(0x1C), C(0xC9, 5000),
                    C(0xCD, 5000), C(0xC9)});
+}
+
+// A pattern goes in as its slot's generator address and eight rows, each a
+// step of its own with a character's waits; the slot's two codes then show
+// the letter it draws, and a text written next lands in display memory.
+TEST_F(LcdTest, LoadPatternFillsOneSlotThatBothItsCodesShow) {
+  init();
+  const unsigned char o_umlaut[8] = {0x0A, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x11, 0x0E};
+  sim::clear_port_writes();
+  lcd_load_pattern(base, 9, o_umlaut);  // slot 9 is slot 1
+  std::vector<Step> expected{D(0x48, 400000), C(0xC9, 400000), C(0xCD, 400000), C(0xC9, 400000),
+                             C(0xC0, 400000)};
+  for (unsigned char row : o_umlaut) {
+    expected.insert(expected.end(), {D(row, 400000), C(0xC1, 400000), C(0xC5, 400000),
+                                     C(0xC1, 400000), C(0xC0, 400000)});
+  }
+  expected.back().wait_after = 0;
+  expect_sequence(expected);
+
+  lcd_set_string(base, "\x01sterreich \x09l", 1);
+  EXPECT_EQ(sim::display_view().line1, glass_line("Österreich Öl")) << sim::display_patterns();
+
+  sim::clear_port_writes();
+  lcd_load_pattern(base, 2, nullptr);
+  EXPECT_TRUE(sim::port_writes().empty());
+  EXPECT_EQ(sim::display_busy_violations(), 0u);
 }
 
 TEST_F(LcdTest, BusyReadsBit7OfTheDataLines) {

@@ -13,6 +13,7 @@
 
 #include "support/eventually.h"
 #include "support/frame_stamps.h"
+#include "support/glass_text.h"
 #include "support/processes.h"
 #include "support/sim_process.h"
 
@@ -273,9 +274,10 @@ TEST_F(Mp3ModeTest, KeysTypedDuringTheScanKeepTheirOrder) {
   EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
-// Names with terminal queries and screen sequences: the console and the
-// display log show them as escapes, one record a line; nothing the
-// terminal would act on leaves the simulator.
+// Names with terminal queries and screen sequences: the console shows them
+// as escapes, the display (and so its log) a "?" for each control
+// character, one record a line; nothing the terminal would act on leaves
+// the simulator.
 TEST_F(Mp3ModeTest, ControlBytesInNamesReachNeitherConsoleNorDisplayLog) {
   mkdisc::title_options titles;
   titles.frames = 5;
@@ -306,9 +308,44 @@ TEST_F(Mp3ModeTest, ControlBytesInNamesReachNeitherConsoleNorDisplayLog) {
     EXPECT_EQ(record.back(), '|') << record;
     EXPECT_EQ(std::count(record.begin(), record.end(), '|'), 3) << record;
     for (const char c : record) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << record;
-    title_logged = title_logged || record.find("|q\\x1b[5n\\x1b[6n") != std::string::npos;
+    title_logged =
+        title_logged || record.find("|q?[5n?[6n?[>q?[2J?R??6n.mp3 ") != std::string::npos;
   }
   EXPECT_TRUE(title_logged);
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
+}
+
+// The simulator's display log reads the names as the glass of the box
+// shows them, and the patterns log holds the letters drawn for them.
+TEST_F(Mp3ModeTest, DisplayLogReadsNamesAsWritten) {
+  mkdisc::title_options titles;
+  titles.frames = 5;
+  const std::vector<std::string> names = {"01 Björk.mp3", "02 Sigur Rós – Hoppípolla.mp3",
+                                          "04 Łódź Øre Ñandú.mp3", "06 Back\\Slash~Tilde.mp3"};
+  std::vector<std::string> entries;
+  for (const std::string &name : names) entries.push_back("Mötley Crüe/Ärger in Åre/" + name);
+  const std::string folder = disc("disc", entries, titles);
+  const std::string log = folder_.file("display.log"), patterns = folder_.file("patterns.log");
+  auto sim = start({"--display-log", log, "--patterns-log", patterns, folder});
+  size_t at = sim->wait_for("now\n");
+  ASSERT_NE(at, std::string::npos) << sim->output();
+  for (int title = 1; title < 4; ++title) {
+    sim->type("e");
+    at = sim->wait_for("Binterp1album1title" + std::to_string(title + 1), at);
+    ASSERT_NE(at, std::string::npos) << sim->output();
+  }
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
+
+  const std::vector<std::string> records = read_lines(log);
+  for (const std::string title : {"01 Björk.mp3", "02 Sigur Rós - Hoppípolla.mp3",
+                                  "04 Łódź Øre Ñandú.mp3", "06 Back\\Slash~Tilde.mp3"}) {
+    const std::string screen =
+        "|" + glass_line("Mötley Crüe -- Ärger in Åre") + "|" + glass_line(title) + "|";
+    EXPECT_NE(std::find(records.begin(), records.end(), screen), records.end()) << screen;
+  }
+  const std::string drawings = file_contents(patterns);
+  EXPECT_NE(drawings.find("0 Ä   1 Å   2 \\   3 ~   4 "), std::string::npos) << drawings;
   EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 

@@ -15,9 +15,13 @@
 #include <vector>
 
 #include "emu/display.h"
+#include "emu/glass.h"
 #include "emu/machine.h"
 #include "lcd/lcd.h"
 #include "platform/platform.h"
+#include "support/frame_stamps.h"
+#include "support/glass_text.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -38,6 +42,7 @@ class ParallelPortTest : public testing::Test {
   }
   void TearDown() override {
     sim::machine_config().display_log.clear();
+    sim::machine_config().patterns_log.clear();
     sim::machine_config().display_event_fd = -1;
   }
 };
@@ -81,6 +86,38 @@ TEST_F(ParallelPortTest, EachVisibleChangeIsLoggedAndSignalled) {
   EXPECT_EQ(signalled, 3u);
   close(event_fd);
   std::remove(log_path.c_str());
+}
+
+// The display, its log and the panel show the glass of an A00 module: a
+// name's raw UTF-8 bytes as katakana, \\ and ~ as ¥ and →, a slot as the
+// letter its pattern draws, or ▒. The patterns log gets the eight slots
+// with the first record after they changed.
+TEST_F(ParallelPortTest, TheGlassShowsWhatAnA00ModuleShows) {
+  const std::string log_path = testing::TempDir() + "glass_display.log";
+  const std::string patterns_path = testing::TempDir() + "glass_patterns.log";
+  std::remove(log_path.c_str());
+  std::remove(patterns_path.c_str());
+  sim::machine_config().display_log = log_path;
+  sim::machine_config().patterns_log = patterns_path;
+
+  lcd_set_string(data_port, "M\xC3\xB6tley \\~ \x09", 1);
+  EXPECT_EQ(sim::display_view().line1, glass_line("Mﾃｶtley ¥→ ▒"));
+  const unsigned char a_umlaut[8] = {0x0A, 0x00, 0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11};
+  lcd_load_pattern(data_port, 1, a_umlaut);
+  lcd_set_string(data_port, "x", 2);
+
+  const std::string screen = "|" + glass_line("Mﾃｶtley ¥→ Ä") + "|" + glass_line("x") + "|";
+  EXPECT_EQ(read_lines(log_path).back(), screen);
+  const std::string drawing = sim::display_patterns();
+  EXPECT_TRUE(
+      drawing.starts_with("0 ▒   1 Ä   2 ▒   3 ▒   4 ▒   5 ▒   6 ▒   7 ▒\n"
+                          "..... .#.#. ..... ..... ..... ..... ..... .....\n"))
+      << drawing;
+  EXPECT_EQ(read_lines(patterns_path).size(), 2u * (sim::pattern_rows + 2))
+      << "the slots before and after the load";
+  EXPECT_TRUE(file_contents(patterns_path).ends_with(drawing + "\n"));
+  std::remove(log_path.c_str());
+  std::remove(patterns_path.c_str());
 }
 
 TEST_F(ParallelPortTest, ForkedProcessesDriveTheSameDisplay) {

@@ -1,6 +1,7 @@
 // The replay of traced port writes (tools/port-replay): the display driver's
 // writes, recorded by the emulated port and written out as qemu traces them,
-// must replay into the same screen without a busy write; writes that come
+// must replay into the same screen (drawn letters included) without a busy
+// write; writes that come
 // too fast must be reported; step marks and foreign lines are read right.
 #include <gtest/gtest.h>
 
@@ -61,6 +62,9 @@ class PortReplayTest : public testing::Test {
     lcd_clear(base);
     lcd_set_string(base, "Bitte CD einlegen...", 1);
     lcd_set_string(base, "scan CD content... 9 titles", 2);
+    const unsigned char o_umlaut[8] = {0x0A, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x11, 0x0E};
+    lcd_load_pattern(base, 3, o_umlaut);
+    lcd_set_string(base, "\x0Bsterreich", 1);
     testing::internal::GetCapturedStdout();
     writes = sim::port_writes();
     ASSERT_EQ(sim::port_writes_dropped(), 0u);
@@ -83,6 +87,7 @@ TEST_F(PortReplayTest, DriverWritesReplayIntoTheSameScreenWithoutBusyWrites) {
   ASSERT_FALSE(result.lines.empty());
   EXPECT_EQ(result.lines.front(), "@@ step 3");
   EXPECT_EQ(result.lines.back(), screen());
+  EXPECT_TRUE(result.lines.back().starts_with("|Österreich")) << result.lines.back();
   EXPECT_EQ(result.busy, 0u);
   for (const std::string &line : result.lines) EXPECT_NE(line.rfind("!!", 0), 0u) << line;
 }

@@ -12,6 +12,7 @@
 
 #include "ctl/ctl.h"
 #include "emu/display.h"
+#include "support/glass_text.h"
 #include "support/mp3_disc_fixture.h"
 
 namespace {
@@ -142,15 +143,42 @@ TEST_F(SelectionTest, OddLibraryEndsAreRefusedWithoutACrash) {
   }
 }
 
-TEST_F(SelectionTest, LongNamesAreCutToTheDisplayBuffers) {
+// The line texts hold the display's bytes: one line of 40 cells each.
+TEST_F(SelectionTest, LongNamesAreCutToOneLine) {
   const std::string artist(200, 'a'), album(200, 'b'), title(196, 't');
   mount_and_scan({artist + "/" + album + "/" + title + ".mp3"});
   select(1, 1, 1);
   EXPECT_EQ(std::string(file_name),
             mount_point() + "/" + artist + "/" + album + "/" + title + ".mp3");
-  EXPECT_EQ(std::string(lcd_l1), artist.substr(0, lcd_line_bytes - 1));
-  EXPECT_EQ(std::string(lcd_l2), title.substr(0, lcd_line_bytes - 1));
+  EXPECT_EQ(std::string(lcd_l1), artist.substr(0, sim::display_columns));
+  EXPECT_EQ(std::string(lcd_l2), title.substr(0, sim::display_columns));
   EXPECT_EQ(sim::display_view().line1, line(artist));
+}
+
+// Names as burned today: the display reads them as written, the drawn
+// letters' patterns go in after the clear and before the lines, and the
+// console keeps the names' own bytes.
+TEST_F(SelectionTest, NamesShowAsWrittenWithTheirPatternsLoadedFirst) {
+  mount_and_scan({"Mötley Crüe/Ärger in Åre/06 Back\\Slash~Tilde.mp3"});
+  sim::clear_port_writes();
+  const std::string out = select(1, 1, 1);
+  EXPECT_NE(out.find("FILENAME: " + mount_point() +
+                     "/Mötley Crüe/Ärger in Åre/06 Back\\Slash~Tilde.mp3\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(sim::display_view().line1, glass_line("Mötley Crüe -- Ärger in Åre"));
+  EXPECT_EQ(sim::display_view().line2, glass_line("06 Back\\Slash~Tilde.mp3"));
+
+  // The instruction bytes in order: each is followed by the control value
+  // that clocks it into the instruction register.
+  std::vector<unsigned char> instructions;
+  const std::vector<sim::PortWrite> writes = sim::port_writes();
+  for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
+    if (writes[i].port == 888 && writes[i + 1].value == 0xC9)
+      instructions.push_back(writes[i].value);
+  }
+  EXPECT_EQ(instructions, (std::vector<unsigned char>{0x01, 0x40, 0x48, 0x50, 0x58, 0x80, 0xC0}));
+  EXPECT_EQ(sim::display_busy_violations(), 0u);
 }
 
 TEST_F(SelectionTest, LibraryWithoutRootArrayEndsTheProcess) {
@@ -181,8 +209,8 @@ TEST_F(SelectionTest, KeyLoopAndReaderNeverSelectAtTheSameTime) {
 }
 
 // A title's name may carry terminal queries: the console line shows them as
-// escapes, the display gets the name's own bytes.
-TEST_F(SelectionTest, ControlBytesInTheNameReachTheDisplayButNotTheConsole) {
+// escapes, the display a "?" for each control character.
+TEST_F(SelectionTest, ControlBytesInTheNameReachNeitherDisplayNorConsole) {
   const std::string name =
       "q\x1b[6n\x9b"
       "5n\nx.mp3";
@@ -191,8 +219,8 @@ TEST_F(SelectionTest, ControlBytesInTheNameReachTheDisplayButNotTheConsole) {
   const std::string file = mount_point() + "/A\\x1b[2J/B/q\\x1b[6n\\x9b5n\\x0ax.mp3";
   EXPECT_EQ(out, "Ainterp1album1title1\nFILENAME: " + file + "\nBinterp1album1title1\n");
   EXPECT_EQ(std::string(file_name), mount_point() + "/A\x1b[2J/B/" + name);
-  EXPECT_EQ(sim::display_view().line1, line("A\x1b[2J -- B"));
-  EXPECT_EQ(sim::display_view().line2, line(name));
+  EXPECT_EQ(sim::display_view().line1, line("A?[2J -- B"));
+  EXPECT_EQ(sim::display_view().line2, line("q?[6n?5n?x.mp3"));
 }
 
 }  // namespace

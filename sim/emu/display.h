@@ -1,7 +1,8 @@
 // What the emulated parallel port and HD44780 display show, for the
-// simulator and for tests: the two lines as a person sees them, the log of
-// port writes, and how many instructions or characters arrived while the
-// controller was still busy with the one before (and so were lost).
+// simulator and for tests: the two lines as a person sees them, the
+// patterns in the character generator, the log of port writes, and how
+// many instructions or characters arrived while the controller was still
+// busy with the one before (and so were lost).
 //
 // The emulated port sits at 888 (data), 889 (status) and 890 (control).
 // What port_read() returns there:
@@ -25,8 +26,11 @@ namespace sim {
 
 inline constexpr int display_columns = 40;
 
+// The two lines as a person reads them on the glass of an A00 module
+// (glass.h): display_columns cells each, in UTF-8; blanks when the display
+// is off.
 struct DisplayView {
-  std::string line1;  // always display_columns characters; blanks when the display is off
+  std::string line1;
   std::string line2;
 };
 
@@ -37,6 +41,9 @@ struct PortWrite {
 };
 
 DisplayView display_view();
+// The eight character-generator slots, drawn with the letter each draws
+// (pattern_drawing() in glass.h).
+std::string display_patterns();
 std::uint64_t display_busy_violations();
 
 // The port writes since the last clear_port_writes() (or reset). The log is

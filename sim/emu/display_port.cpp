@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "emu/display_cable.h"
+#include "emu/glass.h"
 
 namespace sim {
 
@@ -47,16 +48,31 @@ unsigned char DisplayPort::read(unsigned int offset, std::int64_t now_nanosecond
 }
 
 Screen DisplayPort::screen() const {
-  char line[Hd44780::columns];
   Screen shown;
-  shown.text[0] = '|';
-  controller_.shown_line(1, line);
-  std::memcpy(shown.text + 1, line, sizeof line);
-  shown.text[Hd44780::columns + 1] = '|';
-  controller_.shown_line(2, line);
-  std::memcpy(shown.text + Hd44780::columns + 2, line, sizeof line);
-  shown.text[Screen::size - 1] = '|';
+  controller_.shown_line(1, shown.codes[0]);
+  controller_.shown_line(2, shown.codes[1]);
+  shown.generator_ram = controller_.generator_ram();
   return shown;
+}
+
+std::string Screen::line(int number) const {
+  std::string cells;
+  for (const char code : codes[number == 1 ? 0 : 1]) {
+    cells += glass_cell(static_cast<unsigned char>(code), generator_ram);
+  }
+  return cells;
+}
+
+std::string Screen::whole() const { return "|" + line(1) + "|" + line(2) + "|"; }
+
+// Most port writes change nothing in view; the glass is read only when the
+// codes or the patterns did change, and a changed pattern no cell shows
+// changes nothing.
+bool Screen::operator==(const Screen &other) const {
+  if (std::memcmp(codes, other.codes, sizeof codes) == 0 && generator_ram == other.generator_ram) {
+    return true;
+  }
+  return whole() == other.whole();
 }
 
 void DisplayPort::drive(std::int64_t now_nanoseconds) {

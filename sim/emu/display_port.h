@@ -2,7 +2,7 @@
 // value: the data and control registers from their power-on values, the
 // registers turned into the display's pins by the cable (display_cable.h),
 // the controller behind them, what a read of each register returns, and the
-// screen as "|line 1|line 2|". The emulated port (parallel_port.cpp) keeps
+// screen as the glass shows it. The emulated port (parallel_port.cpp) keeps
 // one in shared memory and adds the platform calls, the log and the
 // notices; port-replay feeds one from a trace. Both see the same machine.
 //
@@ -10,24 +10,25 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
+#include <string>
 
 #include "emu/hd44780.h"
 
 namespace sim {
 
-// What the display shows, in the form of one display log line without its
-// newline: "|" line 1 "|" line 2 "|", each line Hd44780::columns characters.
+// What the display shows: the codes of the cells in view and the
+// character-generator RAM their slots draw from. Two screens are the same
+// when a person sees the same on the glass (glass.h), which is also the
+// text they are read as.
 struct Screen {
-  static constexpr int size = 2 * Hd44780::columns + 3;
-  char text[size];
+  char codes[2][Hd44780::columns];
+  GeneratorRam generator_ram;
 
-  std::string_view whole() const { return std::string_view(text, size); }
-  // Line 1 or 2 without the bars.
-  std::string_view line(int number) const {
-    return std::string_view(text + 1 + (number == 1 ? 0 : Hd44780::columns + 1), Hd44780::columns);
-  }
-  bool operator==(const Screen &other) const { return whole() == other.whole(); }
+  // Line 1 or 2 as the glass shows it: Hd44780::columns cells in UTF-8.
+  std::string line(int number) const;
+  // One display log line without its newline: "|" line 1 "|" line 2 "|".
+  std::string whole() const;
+  bool operator==(const Screen &other) const;
 };
 
 class DisplayPort {

@@ -18,7 +18,7 @@ void Hd44780::reset() {
   pins_ = Hd44780Pins{};
   held_ = Hd44780Pins{};
   std::memset(display_ram_, ' ', sizeof display_ram_);
-  std::memset(generator_ram_, 0, sizeof generator_ram_);
+  generator_ram_.fill(0);
   address_ = 0;
   address_in_generator_ = false;
   two_lines_ = false;

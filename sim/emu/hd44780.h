@@ -14,9 +14,16 @@
 // processes share.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace sim {
+
+// The character-generator RAM: in 5x8 mode eight patterns of eight rows,
+// the low five bits of each row its dots.
+inline constexpr int pattern_rows = 8;
+inline constexpr int generator_bytes = 0x40;
+using GeneratorRam = std::array<unsigned char, generator_bytes>;
 
 struct Hd44780Pins {
   bool register_select_data = false;  // RS high: data register; low: instruction register
@@ -44,9 +51,11 @@ class Hd44780 {
   bool drives_data_lines() const { return pins_.read && pins_.enable; }
   unsigned char data_lines_output(std::int64_t now_nanoseconds) const;
 
-  // Line 1 or 2 as a person sees it: `columns` character codes, blanks
-  // where the display is off or a line is not in use.
+  // The character codes in view on line 1 or 2: `columns` of them, blanks
+  // where the display is off or a line is not in use. What they look like
+  // is the character ROM's business (glass.h).
   void shown_line(int line, char (&out)[columns]) const;
+  const GeneratorRam &generator_ram() const { return generator_ram_; }
 
   std::uint64_t busy_violations() const { return busy_violations_; }
   bool busy(std::int64_t now_nanoseconds) const { return now_nanoseconds < busy_until_; }
@@ -65,7 +74,7 @@ class Hd44780 {
   Hd44780Pins pins_;
   Hd44780Pins held_;  // the pins while E was last high: what the falling edge takes
   unsigned char display_ram_[0x80];
-  unsigned char generator_ram_[0x40];
+  GeneratorRam generator_ram_;
   unsigned char address_ = 0;
   bool address_in_generator_ = false;
   bool two_lines_ = false;

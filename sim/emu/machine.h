@@ -24,6 +24,7 @@ struct MachineConfig {
   std::vector<Disc> discs;          // discs[0] is in the drive at start
   double swap_delay_seconds = 2.0;  // from an eject to the next disc going in
   std::string display_log;          // empty: none
+  std::string patterns_log;         // empty: none
   std::string drive_log;            // empty: none
   int display_event_fd = -1;        // written (8 bytes) whenever what the display shows changes
   std::string floppy_folder;        // empty: no floppy in the floppy drive

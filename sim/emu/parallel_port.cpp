@@ -14,9 +14,9 @@
 #include <mutex>
 #include <string>
 
-#include "ctl/console_text.h"
 #include "emu/display.h"
 #include "emu/display_port.h"
+#include "emu/glass.h"
 #include "emu/machine.h"
 #include "emu/port_registers.h"
 #include "emu/shared_memory.h"
@@ -36,6 +36,9 @@ struct PortState {
   SharedMutex mutex;
   DisplayPort display;
   bool access_refused = false;
+  // The slots as last written to the patterns log.
+  GeneratorRam logged_patterns{};
+  bool patterns_logged = false;
   std::size_t log_size = 0;
   std::uint64_t log_dropped = 0;
   PortWrite log[log_capacity];
@@ -67,26 +70,25 @@ bool write_whole(int fd, const void *bytes, std::size_t size) {
   return written == static_cast<ssize_t>(size);
 }
 
-// The log's record of a screen: what the display shows may come from a
-// disc's names, so control bytes are written as escapes and a record is
-// always one line.
-std::string log_record(const Screen &screen) {
-  std::string record(1, '|');
-  record += console_escape(screen.line(1));
-  record += '|';
-  record += console_escape(screen.line(2));
-  record += "|\n";
-  return record;
+// Several processes append, so each record goes out in one write on
+// O_APPEND.
+void append_to(const std::string &path, const std::string &text) {
+  const util::unique_fd log(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!log || !write_whole(log.get(), text.data(), text.size())) report_once(path.c_str());
 }
 
-// Several processes append, so each line goes out in one write on O_APPEND.
-void announce(const Screen &screen) {
+// The display log gets the glass, one record a line: every cell is a
+// printable glyph, whatever bytes a disc's names put in display RAM. The
+// patterns log gets the eight slots with each record that follows a
+// change of them.
+void announce(PortState &port, const Screen &screen) {
   const MachineConfig &config = machine_config();
-  if (!config.display_log.empty()) {
-    const char *path = config.display_log.c_str();
-    const std::string record = log_record(screen);
-    const util::unique_fd log(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!log || !write_whole(log.get(), record.data(), record.size())) report_once(path);
+  if (!config.display_log.empty()) append_to(config.display_log, screen.whole() + "\n");
+  if (!config.patterns_log.empty() &&
+      (!port.patterns_logged || port.logged_patterns != screen.generator_ram)) {
+    append_to(config.patterns_log, pattern_drawing(screen.generator_ram) + "\n");
+    port.logged_patterns = screen.generator_ram;
+    port.patterns_logged = true;
   }
   if (config.display_event_fd >= 0) {
     const std::uint64_t one = 1;
@@ -102,6 +104,7 @@ void reset_display_emulator() {
   std::lock_guard lock(port.mutex);
   port.display.power_on(util::monotonic_ns());
   port.access_refused = false;
+  port.patterns_logged = false;
   port.log_size = 0;
   port.log_dropped = 0;
 }
@@ -110,7 +113,13 @@ DisplayView display_view() {
   PortState &port = state();
   std::lock_guard lock(port.mutex);
   const Screen screen = port.display.screen();
-  return DisplayView{std::string(screen.line(1)), std::string(screen.line(2))};
+  return DisplayView{screen.line(1), screen.line(2)};
+}
+
+std::string display_patterns() {
+  PortState &port = state();
+  std::lock_guard lock(port.mutex);
+  return pattern_drawing(port.display.controller().generator_ram());
 }
 
 std::uint64_t display_busy_violations() {
@@ -160,7 +169,7 @@ void write_port(unsigned short port_number, unsigned char value) {
   const Screen before = port.display.screen();
   if (!port.display.write(offset_of(port_number), value, now)) return;
   const Screen after = port.display.screen();
-  if (after != before) announce(after);
+  if (after != before) announce(port, after);
 }
 
 unsigned char read_port(unsigned short port_number) {

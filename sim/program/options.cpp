@@ -21,16 +21,18 @@ namespace sim {
 namespace {
 
 constexpr char usage[] =
-    "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--drive-log FILE]\n"
-    "                   [--run-for SECONDS] [--swap-delay SECONDS] [--floppy DIR]\n"
+    "usage: discbox-sim [--decoder PATH] [--display-log FILE] [--patterns-log FILE]\n"
+    "                   [--drive-log FILE] [--run-for SECONDS] [--swap-delay SECONDS]\n"
+    "                   [--floppy DIR]\n"
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
     "                   [--parport claimable|held|forbidden|absent]\n"
     "                   [--drive-stall MS/SECONDS] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
-    "lines go to standard output. On a terminal the display is drawn at the top\n"
-    "and Ctrl-C ends the simulation.\n"
+    "lines go to standard output. On a terminal the display is drawn at the top,\n"
+    "as a module with the common character ROM (A00) shows it, and Ctrl-C ends\n"
+    "the simulation.\n"
     "\n"
     "DISC is one of\n"
     "  FOLDER              an MP3 data disc whose root is FOLDER\n"
@@ -42,6 +44,8 @@ constexpr char usage[] =
     "\n"
     "  --decoder PATH      the decoder program (default: the bundled frame-sink)\n"
     "  --display-log FILE  append |line 1|line 2| whenever the display changes\n"
+    "  --patterns-log FILE append the eight drawn character patterns whenever\n"
+    "                      they changed before the display does\n"
     "  --drive-log FILE    append one line per request the drive receives\n"
     "  --run-for SECONDS   end the simulation, every process included, after this\n"
     "  --swap-delay SECONDS  from an eject to the next disc (default 2)\n"
@@ -190,6 +194,8 @@ int parse_options(int argc, char **argv, SimOptions &options) {
       machine.decoder = value();
     } else if (argument == "--display-log" && has_value) {
       machine.display_log = value();
+    } else if (argument == "--patterns-log" && has_value) {
+      machine.patterns_log = value();
     } else if (argument == "--data-only-drive") {
       machine.data_only_drive = true;
     } else if (argument == "--no-analog-audio") {

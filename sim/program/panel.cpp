@@ -28,11 +28,6 @@ void write_all(const std::string &text) {
   }
 }
 
-// Display RAM may hold any byte, a disc's names among them: control bytes
-// are shown as escapes, never sent to the terminal. A line that grows past
-// the panel's frame is cut at the terminal's edge (never inside a UTF-8
-// sequence), so that it cannot wrap into the line below; the frame's right
-// edge is drawn only where the line leaves room for it.
 // Cuts `text` to at most `room` bytes, never inside a UTF-8 sequence.
 void cut_to(std::string &text, std::size_t room) {
   if (text.size() <= room) return;
@@ -41,12 +36,27 @@ void cut_to(std::string &text, std::size_t room) {
   text.resize(cut);
 }
 
+// Cuts `cells` to the first `room` characters (UTF-8), one terminal column
+// each.
+void cut_to_columns(std::string &cells, std::size_t room) {
+  std::size_t at = 0;
+  for (std::size_t column = 0; at < cells.size(); ++at) {
+    if ((static_cast<unsigned char>(cells[at]) & 0xC0) == 0x80) continue;
+    if (column++ == room) break;
+  }
+  cells.resize(at);
+}
+
+// A display line is the glass (display.h): printable glyphs only, whatever
+// bytes a disc's names put in display RAM. It is cut at the terminal's edge,
+// so that it cannot wrap into the line below, and the frame's right edge is
+// drawn where the terminal has room for it.
 std::string drawn_line(const std::string &line, int row, unsigned int width) {
-  std::string shown = console_escape(line);
-  cut_to(shown, width > 2 ? width - 2 : 0);
+  std::string shown = line;
+  cut_to_columns(shown, width > 2 ? width - 2 : 0);
   const std::string at = "\033[" + std::to_string(row) + ";";
   std::string text = at + "2H" + shown + "\033[K";
-  if (shown.size() <= display_columns) text += at + std::to_string(display_columns + 2) + "H|";
+  if (width >= display_columns + 2) text += at + std::to_string(display_columns + 2) + "H|";
   return text;
 }
 

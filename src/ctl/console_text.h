@@ -2,7 +2,8 @@
 // untrusted input: a control byte in a name would reach the terminal, which
 // acts on escape sequences and answers some of them on its input, the
 // player's key channel. Everything that prints a name or a path from a disc
-// passes it through here first; the display gets the name's own bytes.
+// passes it through here first; the display gets it in its own code
+// (lcd/name_cells.h).
 #pragma once
 
 #include <string>

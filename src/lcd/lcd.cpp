@@ -37,6 +37,9 @@ constexpr unsigned char set_display_address = 0x80;
 constexpr unsigned char set_generator_address = 0x40;
 constexpr unsigned char line2_address = 0x40;
 constexpr int line_characters = 40;
+constexpr int pattern_rows = 8;
+constexpr unsigned int slot_mask = 0x07;
+constexpr unsigned char row_dots = 0x1F;
 
 // Serialises whole operations: in the MP3 mode two threads use the display.
 std::mutex display_mutex;
@@ -132,6 +135,21 @@ void lcd_cg(unsigned int addr, unsigned int position) {
   std::lock_guard lock(display_mutex);
   put_step(addr, evenly_waited(static_cast<unsigned char>(position | set_generator_address),
                                Register::instruction, step_wait));
+}
+
+// The slot's first row address, then the rows, each as one character
+// write: the controller takes a pattern row as it takes a character.
+void lcd_load_pattern(unsigned int addr, unsigned int slot, const unsigned char *rows) {
+  if (rows == nullptr) return;
+  std::lock_guard lock(display_mutex);
+  lcd_wait(addr);
+  const auto first_row =
+      static_cast<unsigned char>(set_generator_address | (slot & slot_mask) * pattern_rows);
+  put_step(addr, evenly_waited(first_row, Register::instruction, character_wait));
+  for (int row = 0; row < pattern_rows; ++row) {
+    const auto dots = static_cast<unsigned char>(rows[row] & row_dots);
+    put_step(addr, evenly_waited(dots, Register::data, character_wait));
+  }
 }
 
 void lcd_shift_left(unsigned int addr) {

@@ -20,6 +20,12 @@ void lcd_set_string(unsigned int addr, const char *string, unsigned int line);
 void lcd_set_char(unsigned int addr, unsigned char charakter, unsigned int position);
 // Sets the character-generator memory address position (low 6 bits).
 void lcd_cg(unsigned int addr, unsigned int position);
+// Loads the 5x8 pattern `rows` (8 rows from the top, the low 5 bits of
+// each) into character-generator slot `slot` (low 3 bits), which codes
+// slot and slot + 8 then show. Leaves the address counter in the
+// generator's memory: a text written next sets its display address first,
+// as lcd_set_string does. A null `rows` does nothing.
+void lcd_load_pattern(unsigned int addr, unsigned int slot, const unsigned char *rows);
 void lcd_shift_left(unsigned int addr);
 void lcd_shift_right(unsigned int addr);
 void lcd_return(unsigned long addr);

@@ -1,6 +1,7 @@
 // The text of display lines 1 and 2 while the MP3 mode runs: the scan
 // writes its progress into line 2, the selection the names of the title
-// into both. lcd_l1 and lcd_l2 point here for as long as the object lives.
+// into both, in the display's code (lcd/name_cells.h). lcd_l1 and lcd_l2
+// point here for as long as the object lives.
 #pragma once
 
 #include "ctl/ctl.h"

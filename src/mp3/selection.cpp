@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "ctl/console_text.h"
 #include "ctl/ctl.h"
 #include "lcd/lcd.h"
+#include "lcd/name_cells.h"
 #include "mp3/library.h"
 #include "mp3/mode_exit.h"
 #include "platform/platform.h"
@@ -49,6 +51,21 @@ void last_title(const fs_entry &root, unsigned int &interp, unsigned int &alb, u
   titl = artist.dir[alb - 1]->entrys;
 }
 
+// The names in the display's code, cut to a line each. The clear comes
+// first and the patterns next: no cell shows a slot while its pattern
+// changes, and the lines show their drawn letters at once.
+void show_names(const std::string &line1, const char *line2) {
+  const name_cells::Screen screen = name_cells::screen_of(line1, line2);
+  std::snprintf(lcd_l1, lcd_line_bytes, "%s", screen.lines[0].c_str());
+  std::snprintf(lcd_l2, lcd_line_bytes, "%s", screen.lines[1].c_str());
+  lcd_clear(lcd_port);
+  for (std::size_t slot = 0; slot < screen.patterns.size(); ++slot) {
+    lcd_load_pattern(lcd_port, static_cast<unsigned int>(slot), screen.patterns[slot].data());
+  }
+  lcd_set_string(lcd_port, lcd_l1, 1);
+  lcd_set_string(lcd_port, lcd_l2, 2);
+}
+
 // Makes the title current. A path that would not fit file_name changes
 // nothing: a cut path would name another file.
 void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_entry &artist,
@@ -69,13 +86,7 @@ void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_e
   if (stat(file_name, &file_info) != 0 || !S_ISREG(file_info.st_mode)) return;
   std::printf(text_selected, static_cast<int>(interp), static_cast<int>(alb),
               static_cast<int>(titl));
-  // Names longer than a display line are cut; the display shows 40 columns
-  // of the names' own bytes.
-  std::snprintf(lcd_l1, lcd_line_bytes, "%s -- %s", artist.name, album.name);
-  std::snprintf(lcd_l2, lcd_line_bytes, "%s", title.name);
-  lcd_clear(lcd_port);
-  lcd_set_string(lcd_port, lcd_l1, 1);
-  lcd_set_string(lcd_port, lcd_l2, 2);
+  show_names(std::string(artist.name) + " -- " + album.name, title.name);
 }
 
 void select_title(unsigned int interp, unsigned int alb, unsigned int titl) {

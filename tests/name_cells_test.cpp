@@ -1,0 +1,184 @@
+// Names on the display as a person reads them: each screen the unit makes
+// is read back through the emulated module's glass (ROM A00 and the
+// emulator's own table of drawn letters), so a wrong ROM code, a pattern
+// that draws another letter or a stand-in the ROM shows otherwise all read
+// wrong here.
+#include "lcd/name_cells.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "emu/glass.h"
+#include "lcd/plain_letters.h"
+#include "support/glass_text.h"
+
+namespace {
+
+using name_cells::Screen;
+using name_cells::screen_of;
+
+struct Shown {
+  std::string line1, line2;
+  bool operator==(const Shown &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const Shown &shown) {
+  return out << "|" << shown.line1 << "|" << shown.line2 << "|";
+}
+
+// The screen's lines as the glass shows them once its patterns are loaded.
+Shown shown(const Screen &screen) {
+  sim::GeneratorRam generator{};
+  for (std::size_t slot = 0; slot < screen.patterns.size(); ++slot) {
+    for (int row = 0; row < sim::pattern_rows; ++row) {
+      generator[slot * sim::pattern_rows + row] = screen.patterns[slot][row];
+    }
+  }
+  Shown read;
+  for (const char code : screen.lines[0]) read.line1 += sim::glass_cell(code, generator);
+  for (const char code : screen.lines[1]) read.line2 += sim::glass_cell(code, generator);
+  return read;
+}
+
+Shown shown(std::string_view line1, std::string_view line2 = "") {
+  return shown(screen_of(line1, line2, lcd_rom::a00));
+}
+
+std::string utf8(char32_t c) {
+  std::string text;
+  if (c < 0x80) {
+    text += static_cast<char>(c);
+  } else if (c < 0x800) {
+    text += static_cast<char>(0xC0 | c >> 6);
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    text += static_cast<char>(0xE0 | c >> 12);
+    text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | c >> 18);
+    text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return text;
+}
+
+// German, Nordic, French, Polish and Spanish names read as written; ä ö ü ñ
+// come from the ROM, the other letters are drawn.
+TEST(NameCellsTest, EuropeanNamesReadAsWritten) {
+  const struct {
+    const char *line1, *line2;
+    std::size_t drawn;
+  } names[] = {
+      {"Mötley Crüe -- Ärger in Åre", "01 Björk.mp3", 2},
+      {"Weiße Straße -- Größe", "Über Äpfel.mp3", 3},
+      {"Sigur Rós -- Ágætis byrjun", "Smørrebrød på Færøerne.mp3", 5},
+      {"Françoise Hardy -- Déjà vu", "Noël à l'Hôtel.mp3", 5},
+      {"Łódź -- Żółw", "Źdźbło.mp3", 6},
+      {"Peña -- Mañana", "¿Qué pasó, señor?.mp3", 3},
+  };
+  for (const auto &name : names) {
+    const Screen screen = screen_of(name.line1, name.line2, lcd_rom::a00);
+    EXPECT_EQ(shown(screen), (Shown{name.line1, name.line2}));
+    EXPECT_EQ(screen.patterns.size(), name.drawn) << name.line1;
+  }
+  EXPECT_EQ(shown("Sigur Rós – Hoppípolla"), (Shown{"Sigur Rós - Hoppípolla", ""}));
+}
+
+// ROM A00 has ¥ and → where ASCII has \ and ~: both are drawn.
+TEST(NameCellsTest, BackslashAndTildeAreDrawnNotYenAndArrow) {
+  const Screen screen = screen_of("AC\\DC", "06 Back\\Slash~Tilde.mp3", lcd_rom::a00);
+  EXPECT_EQ(shown(screen), (Shown{"AC\\DC", "06 Back\\Slash~Tilde.mp3"}));
+  EXPECT_EQ(screen.patterns.size(), 2u);
+  for (const std::string &line : screen.lines) {
+    EXPECT_EQ(line.find_first_of("\x5C\x7E"), std::string::npos) << line;
+  }
+}
+
+TEST(NameCellsTest, WhatNoCellCanSayIsAQuestionMark) {
+  EXPECT_EQ(shown("東京事変 -- 🎵 Живой", "α\x1b[2J\x7f.mp3"),
+            (Shown{"???? -- ? ?????", "α?[2J?.mp3"}));
+}
+
+// Bytes that are no valid UTF-8 are ISO 8859-1, as old discs wrote names;
+// a C1 control among them has no cell of its own.
+TEST(NameCellsTest, InvalidUtf8IsReadAsLatin1AndNeverDropped) {
+  EXPECT_EQ(shown("Caf\xE9 M\xFCller -- \xC3(", "\xE2\x82 \xF0\x9F\x8E \xC0\xAF.mp3"),
+            (Shown{"Café Müller -- Ã(", "â? ð?? À-.mp3"}));
+}
+
+TEST(NameCellsTest, DecomposedLettersReadAsOneCell) {
+  EXPECT_EQ(shown("Bjo\u0308rk -- Ame\u0301lie", "\u0301a x\u0301y.mp3"),
+            (Shown{"Björk -- Amélie", "?a xy.mp3"}));
+}
+
+// Eight slots serve both lines: the first eight distinct drawn letters get
+// them, a letter seen again keeps its slot, the rest stand in plainly.
+TEST(NameCellsTest, BeyondEightDrawnLettersThePlainLetterStandsIn) {
+  const Screen screen = screen_of("ÀÉÎÕÛ -- Ç", "ÈÊËÌ ÉÀ Ø.mp3", lcd_rom::a00);
+  EXPECT_EQ(shown(screen), (Shown{"ÀÉÎÕÛ -- Ç", "ÈÊEI ÉÀ O.mp3"}));
+  EXPECT_EQ(screen.patterns.size(), 8u);
+  EXPECT_EQ(screen.lines[0][0], '\x08');
+  EXPECT_EQ(screen.lines[1][0], '\x0E');
+}
+
+// A line is 40 cells whatever the bytes: a 40-letter name with umlauts
+// fills it exactly, a longer one is cut after its 40th letter, and a
+// two-cell stand-in is never cut in half.
+TEST(NameCellsTest, ALineHoldsFortyCellsNotFortyBytes) {
+  const std::string forty = "Über Äpfel und Öl: Grüße aus Düsseldorf.";
+  ASSERT_EQ(cells_in(forty), 40u);
+  ASSERT_GT(forty.size(), 40u);
+  const Screen screen = screen_of(forty, forty + "mp3", lcd_rom::a00);
+  EXPECT_EQ(shown(screen), (Shown{forty, forty}));
+  EXPECT_EQ(screen.lines[0].size(), 40u);
+
+  const std::string thirty_nine = forty.substr(0, forty.size() - 1);
+  EXPECT_EQ(shown(thirty_nine + "ẞ"), (Shown{thirty_nine, ""}));
+  const std::string thirty_eight = thirty_nine.substr(std::string("Ü").size());
+  EXPECT_EQ(shown(thirty_eight + "ẞ"), (Shown{thirty_eight + "SS", ""}));
+}
+
+// Every character of the Latin blocks, the common signs and the half-width
+// katakana, alone on a line, shows as itself, its stand-in or "?": never as
+// another ROM glyph or an unknown pattern.
+TEST(NameCellsTest, EveryCharacterShowsAsItselfItsStandInOrAQuestionMark) {
+  std::vector<char32_t> characters;
+  for (char32_t c = 0x20; c < 0x250; ++c) characters.push_back(c);
+  for (char32_t c = 0x1EA0; c < 0x1EFA; ++c) characters.push_back(c);
+  for (char32_t c = 0x2000; c < 0x2200; ++c) characters.push_back(c);
+  for (char32_t c = 0xFF61; c < 0xFFA0; ++c) characters.push_back(c);
+  // One glyph of the ROM stands for two characters.
+  const std::pair<char32_t, const char *> same_glyph[] = {{U'μ', "µ"}, {U'･', "·"}, {U'ﾟ', "°"}};
+  for (const char32_t c : characters) {
+    const Screen screen = screen_of(utf8(c), "", lcd_rom::a00);
+    std::string expected = utf8(c);
+    if (!lcd_rom::code_of(lcd_rom::a00, c) && !letter_patterns::pattern_of(c)) {
+      const char *plain = plain_letters::plain_of(c);
+      expected = plain != nullptr ? plain : "?";
+    }
+    for (const auto &[character, glyph] : same_glyph) {
+      if (c == character) expected = glyph;
+    }
+    EXPECT_EQ(shown(screen).line1, expected) << "U+" << std::hex << std::uint32_t{c};
+  }
+}
+
+// A module with ROM A02 carries Latin-1 at its own codes: only letters
+// beyond it are drawn, and `\` and `~` are plain ASCII there.
+TEST(NameCellsTest, A02ModulesShowLatin1FromTheRom) {
+  const Screen screen = screen_of("Mötley Crüe -- Ärger in Åre", "Łódź \\~", lcd_rom::a02);
+  EXPECT_EQ(screen.lines[0],
+            "M\xF6tley Cr\xFC"
+            "e -- \xC4rger in \xC5re");
+  EXPECT_EQ(screen.lines[1],
+            "\x08\xF3"
+            "d\x09 \\~");
+  ASSERT_EQ(screen.patterns.size(), 2u);
+  EXPECT_EQ(screen.patterns[0], *letter_patterns::pattern_of(U'Ł'));
+}
+
+}  // namespace
