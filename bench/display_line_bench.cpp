@@ -70,9 +70,9 @@ double floor_nanoseconds() {
 // Rewrites the control register's rest value: a register access and
 // nothing else, the display sees no change.
 void rest_write() {
-  port_access::write_control(
-      base, lcd_wiring::control_value(lcd_wiring::Register::data, lcd_wiring::Transfer::read,
-                                      lcd_wiring::Enable::low));
+  port_access::write_control(base, lcd_wiring::control_value(lcd_wiring::register_select::data,
+                                                             lcd_wiring::transfer_direction::read,
+                                                             lcd_wiring::enable_level::low));
 }
 
 struct Way {
@@ -93,7 +93,7 @@ bool claim_quietly(bool raw_granted) {
   const int saved = dup(STDOUT_FILENO);
   const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (saved >= 0 && nowhere >= 0) dup2(nowhere, STDOUT_FILENO);
-  const bool claimed = port_access::choose(raw_granted) == port_access::Way::kernel_driver;
+  const bool claimed = port_access::choose(raw_granted) == port_access::access_way::kernel_driver;
   std::fflush(stdout);
   if (saved >= 0) dup2(saved, STDOUT_FILENO);
   if (saved >= 0) close(saved);
@@ -124,7 +124,7 @@ int main(int argc, char **argv) {
   const bool raw_granted = platform::request_port_access() == 0;
 
   Way raw, driver;
-  bool claimed = port_access::choose(raw_granted) == port_access::Way::kernel_driver;
+  bool claimed = port_access::choose(raw_granted) == port_access::access_way::kernel_driver;
   lcd_init(base);
   for (int block = 0; block < (lines + lines_a_block - 1) / lines_a_block; ++block) {
     if (claimed) {

@@ -16,7 +16,7 @@
 
 namespace {
 
-using name_cells::Screen;
+using name_cells::screen_cells;
 using name_cells::screen_of;
 
 struct Shown {
@@ -29,7 +29,7 @@ std::ostream &operator<<(std::ostream &out, const Shown &shown) {
 }
 
 // The screen's lines as the glass shows them once its patterns are loaded.
-Shown shown(const Screen &screen) {
+Shown shown(const screen_cells &screen) {
   sim::GeneratorRam generator{};
   for (std::size_t slot = 0; slot < screen.patterns.size(); ++slot) {
     for (int row = 0; row < sim::pattern_rows; ++row) {
@@ -81,7 +81,7 @@ TEST(NameCellsTest, EuropeanNamesReadAsWritten) {
       {"Peña -- Mañana", "¿Qué pasó, señor?.mp3", 3},
   };
   for (const auto &name : names) {
-    const Screen screen = screen_of(name.line1, name.line2, lcd_rom::a00);
+    const screen_cells screen = screen_of(name.line1, name.line2, lcd_rom::a00);
     EXPECT_EQ(shown(screen), (Shown{name.line1, name.line2}));
     EXPECT_EQ(screen.patterns.size(), name.drawn) << name.line1;
   }
@@ -90,7 +90,7 @@ TEST(NameCellsTest, EuropeanNamesReadAsWritten) {
 
 // ROM A00 has ¥ and → where ASCII has \ and ~: both are drawn.
 TEST(NameCellsTest, BackslashAndTildeAreDrawnNotYenAndArrow) {
-  const Screen screen = screen_of("AC\\DC", "06 Back\\Slash~Tilde.mp3", lcd_rom::a00);
+  const screen_cells screen = screen_of("AC\\DC", "06 Back\\Slash~Tilde.mp3", lcd_rom::a00);
   EXPECT_EQ(shown(screen), (Shown{"AC\\DC", "06 Back\\Slash~Tilde.mp3"}));
   EXPECT_EQ(screen.patterns.size(), 2u);
   for (const std::string &line : screen.lines) {
@@ -118,7 +118,7 @@ TEST(NameCellsTest, DecomposedLettersReadAsOneCell) {
 // Eight slots serve both lines: the first eight distinct drawn letters get
 // them, a letter seen again keeps its slot, the rest stand in plainly.
 TEST(NameCellsTest, BeyondEightDrawnLettersThePlainLetterStandsIn) {
-  const Screen screen = screen_of("ÀÉÎÕÛ -- Ç", "ÈÊËÌ ÉÀ Ø.mp3", lcd_rom::a00);
+  const screen_cells screen = screen_of("ÀÉÎÕÛ -- Ç", "ÈÊËÌ ÉÀ Ø.mp3", lcd_rom::a00);
   EXPECT_EQ(shown(screen), (Shown{"ÀÉÎÕÛ -- Ç", "ÈÊEI ÉÀ O.mp3"}));
   EXPECT_EQ(screen.patterns.size(), 8u);
   EXPECT_EQ(screen.lines[0][0], '\x08');
@@ -132,7 +132,7 @@ TEST(NameCellsTest, ALineHoldsFortyCellsNotFortyBytes) {
   const std::string forty = "Über Äpfel und Öl: Grüße aus Düsseldorf.";
   ASSERT_EQ(cells_in(forty), 40u);
   ASSERT_GT(forty.size(), 40u);
-  const Screen screen = screen_of(forty, forty + "mp3", lcd_rom::a00);
+  const screen_cells screen = screen_of(forty, forty + "mp3", lcd_rom::a00);
   EXPECT_EQ(shown(screen), (Shown{forty, forty}));
   EXPECT_EQ(screen.lines[0].size(), 40u);
 
@@ -154,7 +154,7 @@ TEST(NameCellsTest, EveryCharacterShowsAsItselfItsStandInOrAQuestionMark) {
   // One glyph of the ROM stands for two characters.
   const std::pair<char32_t, const char *> same_glyph[] = {{U'μ', "µ"}, {U'･', "·"}, {U'ﾟ', "°"}};
   for (const char32_t c : characters) {
-    const Screen screen = screen_of(utf8(c), "", lcd_rom::a00);
+    const screen_cells screen = screen_of(utf8(c), "", lcd_rom::a00);
     std::string expected = utf8(c);
     if (!lcd_rom::code_of(lcd_rom::a00, c) && !letter_patterns::pattern_of(c)) {
       const char *plain = plain_letters::plain_of(c);
@@ -170,7 +170,7 @@ TEST(NameCellsTest, EveryCharacterShowsAsItselfItsStandInOrAQuestionMark) {
 // A module with ROM A02 carries Latin-1 at its own codes: only letters
 // beyond it are drawn, and `\` and `~` are plain ASCII there.
 TEST(NameCellsTest, A02ModulesShowLatin1FromTheRom) {
-  const Screen screen = screen_of("Mötley Crüe -- Ärger in Åre", "Łódź \\~", lcd_rom::a02);
+  const screen_cells screen = screen_of("Mötley Crüe -- Ärger in Åre", "Łódź \\~", lcd_rom::a02);
   EXPECT_EQ(screen.lines[0],
             "M\xF6tley Cr\xFC"
             "e -- \xC4rger in \xC5re");

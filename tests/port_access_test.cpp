@@ -16,7 +16,7 @@
 namespace {
 
 using Parport = sim::MachineConfig::Parport;
-using port_access::Way;
+using port_access::access_way;
 
 constexpr unsigned int base = 888;
 constexpr unsigned short data_port = 888, control_port = 890;
@@ -30,7 +30,7 @@ class PortAccessTest : public MachineFixture {
   }
 
   // What choose() printed, and the way it took.
-  std::string choose(Parport parport, bool raw_access_granted, Way &way) {
+  std::string choose(Parport parport, bool raw_access_granted, access_way &way) {
     sim::machine_config().parport = parport;
     testing::internal::CaptureStdout();
     way = port_access::choose(raw_access_granted);
@@ -63,9 +63,9 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
   const std::vector<sim::PortWrite> raw_writes = sim::port_writes();
 
   sim::reset_display_emulator();
-  Way way;
+  access_way way;
   EXPECT_EQ(choose(Parport::claimable, true, way), "display: /dev/parport0\n");
-  EXPECT_EQ(way, Way::kernel_driver);
+  EXPECT_EQ(way, access_way::kernel_driver);
   // The claim loads the port's state (E high) and enables its interrupt;
   // the data direction goes forward, and E low before the display's first
   // write, which is then no falling edge.
@@ -98,10 +98,10 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
 
 TEST_F(PortAccessTest, PortHeldByAnotherDriverIsLeftToItAndRawPortIODraws) {
   const int descriptors = open_descriptors();
-  Way way;
+  access_way way;
   EXPECT_EQ(choose(Parport::held, true, way),
             "display: raw port I/O (/dev/parport0 held by another driver)\n");
-  EXPECT_EQ(way, Way::raw);
+  EXPECT_EQ(way, access_way::raw);
   EXPECT_EQ(open_descriptors(), descriptors) << "the refused device must be closed";
 
   testing::internal::CaptureStdout();
@@ -113,21 +113,21 @@ TEST_F(PortAccessTest, PortHeldByAnotherDriverIsLeftToItAndRawPortIODraws) {
 }
 
 TEST_F(PortAccessTest, WithoutTheDeviceTheLineSaysWhy) {
-  Way way;
+  access_way way;
   EXPECT_EQ(choose(Parport::absent, true, way), "display: raw port I/O (no /dev/parport0)\n");
-  EXPECT_EQ(way, Way::raw);
+  EXPECT_EQ(way, access_way::raw);
   EXPECT_EQ(choose(Parport::forbidden, true, way),
             "display: raw port I/O (/dev/parport0: Permission denied)\n");
-  EXPECT_EQ(way, Way::raw);
+  EXPECT_EQ(way, access_way::raw);
 }
 
 // Raw port I/O without the I/O privilege would kill the player at its first
 // display write; without either way the player goes on with a dark display.
 TEST_F(PortAccessTest, WithNeitherWayNoPortIsTouched) {
-  Way way;
+  access_way way;
   EXPECT_EQ(choose(Parport::held, false, way),
             "display: off, no port access (/dev/parport0 held by another driver)\n");
-  EXPECT_EQ(way, Way::none);
+  EXPECT_EQ(way, access_way::none);
   sim::refuse_port_access(true);
   draw();
   EXPECT_EQ(lcd_busy(base), 0x80) << "nothing drives the lines: they read high";
