@@ -44,7 +44,7 @@ class DigitalPlayback : public MachineFixture {
     MachineFixture::TearDown();
   }
 
-  cd &start(std::vector<sim::Disc> discs, bool analog_audio = false) {
+  cd &start(std::vector<sim::emulated_disc> discs, bool analog_audio = false) {
     sim::machine_config().no_analog_audio = !analog_audio;
     load_discs(std::move(discs));
     return player.emplace();
@@ -239,7 +239,7 @@ TEST_F(DigitalPlayback, CompletedDiscInRandomOrderPlaysOneWholeTrack) {
 }
 
 TEST_F(DigitalPlayback, SectorThatFailsIsRetriedThenPlayedAsSilence) {
-  sim::Disc disc = audio_disc({2});
+  sim::emulated_disc disc = audio_disc({2});
   disc.unreadable_sectors = {{1, 10}};
   cd &drive = start({disc});
   testing::internal::CaptureStdout();

@@ -30,7 +30,7 @@ std::ostream &operator<<(std::ostream &out, const Shown &shown) {
 
 // The screen's lines as the glass shows them once its patterns are loaded.
 Shown shown(const screen_cells &screen) {
-  sim::GeneratorRam generator{};
+  sim::character_generator_ram generator{};
   for (std::size_t slot = 0; slot < screen.patterns.size(); ++slot) {
     for (int row = 0; row < sim::pattern_rows; ++row) {
       generator[slot * sim::pattern_rows + row] = screen.patterns[slot][row];

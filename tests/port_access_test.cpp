@@ -15,7 +15,7 @@
 
 namespace {
 
-using Parport = sim::MachineConfig::Parport;
+using parport_state = sim::machine_configuration::parport_state;
 using port_access::access_way;
 
 constexpr unsigned int base = 888;
@@ -30,7 +30,7 @@ class PortAccessTest : public MachineFixture {
   }
 
   // What choose() printed, and the way it took.
-  std::string choose(Parport parport, bool raw_access_granted, access_way &way) {
+  std::string choose(parport_state parport, bool raw_access_granted, access_way &way) {
     sim::machine_config().parport = parport;
     testing::internal::CaptureStdout();
     way = port_access::choose(raw_access_granted);
@@ -42,7 +42,7 @@ class PortAccessTest : public MachineFixture {
   std::vector<std::string> draw() {
     std::vector<std::string> screens;
     auto look = [&] {
-      const sim::DisplayView view = sim::display_view();
+      const sim::display_snapshot view = sim::display_view();
       screens.push_back(view.line1 + "|" + view.line2);
     };
     testing::internal::CaptureStdout();
@@ -60,17 +60,17 @@ class PortAccessTest : public MachineFixture {
 TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) {
   const std::vector<std::string> raw_screens = draw();
   const int raw_busy = lcd_busy(base);
-  const std::vector<sim::PortWrite> raw_writes = sim::port_writes();
+  const std::vector<sim::port_write> raw_writes = sim::port_writes();
 
   sim::reset_display_emulator();
   access_way way;
-  EXPECT_EQ(choose(Parport::claimable, true, way), "display: /dev/parport0\n");
+  EXPECT_EQ(choose(parport_state::claimable, true, way), "display: /dev/parport0\n");
   EXPECT_EQ(way, access_way::kernel_driver);
   // The claim loads the port's state (E high) and enables its interrupt;
   // the data direction goes forward, and E low before the display's first
   // write, which is then no falling edge.
   std::vector<unsigned char> claim_values;
-  for (const sim::PortWrite &write : sim::port_writes()) {
+  for (const sim::port_write &write : sim::port_writes()) {
     EXPECT_EQ(write.port, control_port);
     claim_values.push_back(write.value);
   }
@@ -84,7 +84,7 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
 
   // Write for write the same registers; the driver passes on the control
   // register's line bits and keeps its interrupt enable.
-  const std::vector<sim::PortWrite> driver_writes = sim::port_writes();
+  const std::vector<sim::port_write> driver_writes = sim::port_writes();
   ASSERT_EQ(driver_writes.size(), raw_writes.size());
   for (std::size_t i = 0; i < driver_writes.size(); ++i) {
     ASSERT_EQ(driver_writes[i].port, raw_writes[i].port) << "write " << i;
@@ -99,7 +99,7 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
 TEST_F(PortAccessTest, PortHeldByAnotherDriverIsLeftToItAndRawPortIODraws) {
   const int descriptors = open_descriptors();
   access_way way;
-  EXPECT_EQ(choose(Parport::held, true, way),
+  EXPECT_EQ(choose(parport_state::held, true, way),
             "display: raw port I/O (/dev/parport0 held by another driver)\n");
   EXPECT_EQ(way, access_way::raw);
   EXPECT_EQ(open_descriptors(), descriptors) << "the refused device must be closed";
@@ -114,9 +114,9 @@ TEST_F(PortAccessTest, PortHeldByAnotherDriverIsLeftToItAndRawPortIODraws) {
 
 TEST_F(PortAccessTest, WithoutTheDeviceTheLineSaysWhy) {
   access_way way;
-  EXPECT_EQ(choose(Parport::absent, true, way), "display: raw port I/O (no /dev/parport0)\n");
+  EXPECT_EQ(choose(parport_state::absent, true, way), "display: raw port I/O (no /dev/parport0)\n");
   EXPECT_EQ(way, access_way::raw);
-  EXPECT_EQ(choose(Parport::forbidden, true, way),
+  EXPECT_EQ(choose(parport_state::forbidden, true, way),
             "display: raw port I/O (/dev/parport0: Permission denied)\n");
   EXPECT_EQ(way, access_way::raw);
 }
@@ -125,7 +125,7 @@ TEST_F(PortAccessTest, WithoutTheDeviceTheLineSaysWhy) {
 // display write; without either way the player goes on with a dark display.
 TEST_F(PortAccessTest, WithNeitherWayNoPortIsTouched) {
   access_way way;
-  EXPECT_EQ(choose(Parport::held, false, way),
+  EXPECT_EQ(choose(parport_state::held, false, way),
             "display: off, no port access (/dev/parport0 held by another driver)\n");
   EXPECT_EQ(way, access_way::none);
   sim::refuse_port_access(true);

@@ -80,7 +80,7 @@ TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
   mount_and_scan(disc);
   select(1, 1, 1);
   const std::string selected = file_name;
-  const sim::DisplayView shown = sim::display_view();
+  const sim::display_snapshot shown = sim::display_view();
   const struct {
     Position asked;
     const char *console;
@@ -110,7 +110,7 @@ TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
 TEST_F(SelectionTest, FolderInTheTitlePlaceIsSelectedButNotShown) {
   mount_and_scan(disc);
   select(1, 1, 1);
-  const sim::DisplayView shown = sim::display_view();
+  const sim::display_snapshot shown = sim::display_view();
   EXPECT_EQ(select(1, 1, 3), "Ainterp1album1title3\nFILENAME: " + mount_point() + "/A/B/zz\n");
   EXPECT_EQ(position(), (Position{1, 1, 3}));
   EXPECT_EQ(sim::display_view().line1, shown.line1);
@@ -172,7 +172,7 @@ TEST_F(SelectionTest, NamesShowAsWrittenWithTheirPatternsLoadedFirst) {
   // The instruction bytes in order: each is followed by the control value
   // that clocks it into the instruction register.
   std::vector<unsigned char> instructions;
-  const std::vector<sim::PortWrite> writes = sim::port_writes();
+  const std::vector<sim::port_write> writes = sim::port_writes();
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
     if (writes[i].port == 888 && writes[i + 1].value == 0xC9)
       instructions.push_back(writes[i].value);

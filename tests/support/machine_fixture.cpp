@@ -14,8 +14,8 @@ void MachineFixture::SetUp() {
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   folder_ = pattern;
   open_to_started_programs(folder_);
-  sim::MachineConfig &config = sim::machine_config();
-  config = sim::MachineConfig{};
+  sim::machine_configuration &config = sim::machine_config();
+  config = sim::machine_configuration{};
   config.cdrom_mount_point = path("cdrom");
   config.floppy_mount_point = path("floppy");
   config.drive_log = path("drive.log");
@@ -23,13 +23,13 @@ void MachineFixture::SetUp() {
 }
 
 void MachineFixture::TearDown() {
-  sim::machine_config() = sim::MachineConfig{};
+  sim::machine_config() = sim::machine_configuration{};
   sim::reset_machine();  // takes down mounts while their folder still exists
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }
 
-void MachineFixture::load_discs(std::vector<sim::Disc> discs) {
+void MachineFixture::load_discs(std::vector<sim::emulated_disc> discs) {
   sim::machine_config().discs = std::move(discs);
   sim::reset_machine();
 }
@@ -60,24 +60,24 @@ int MachineFixture::open_descriptors() {
   return count;
 }
 
-sim::Disc MachineFixture::audio_disc(std::vector<int> track_seconds) {
-  sim::Disc disc;
-  disc.kind = sim::Disc::Kind::audio;
+sim::emulated_disc MachineFixture::audio_disc(std::vector<int> track_seconds) {
+  sim::emulated_disc disc;
+  disc.kind = sim::emulated_disc::disc_kind::audio;
   disc.track_seconds = std::move(track_seconds);
   return disc;
 }
 
-sim::Disc MachineFixture::data_disc(const std::string &folder) {
-  sim::Disc disc;
-  disc.kind = sim::Disc::Kind::data;
+sim::emulated_disc MachineFixture::data_disc(const std::string &folder) {
+  sim::emulated_disc disc;
+  disc.kind = sim::emulated_disc::disc_kind::data;
   disc.folder = folder;
   return disc;
 }
 
-sim::Disc MachineFixture::blank_disc() {
-  sim::Disc disc;
-  disc.kind = sim::Disc::Kind::blank;
+sim::emulated_disc MachineFixture::blank_disc() {
+  sim::emulated_disc disc;
+  disc.kind = sim::emulated_disc::disc_kind::blank;
   return disc;
 }
 
-sim::Disc MachineFixture::no_disc() { return sim::Disc{}; }
+sim::emulated_disc MachineFixture::no_disc() { return sim::emulated_disc{}; }
