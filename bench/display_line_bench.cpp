@@ -75,13 +75,13 @@ void rest_write() {
                                                              lcd_wiring::enable_level::low));
 }
 
-struct Way {
+struct way_timings {
   std::vector<std::int64_t> lines, writes;
 };
 
 constexpr int lines_a_block = 5;
 
-void run_block(Way &way) {
+void run_block(way_timings &way) {
   measure(lines_a_block, way.lines, [] { lcd_set_string(base, line, 1); });
   measure(lines_a_block * 20, way.writes, rest_write);
 }
@@ -101,7 +101,7 @@ bool claim_quietly(bool raw_granted) {
   return claimed;
 }
 
-void report(const char *name, const Way &way, double floor, const char *missing) {
+void report(const char *name, const way_timings &way, double floor, const char *missing) {
   if (way.lines.empty()) {
     std::printf("%-24s not measured: %s\n", name, missing);
     return;
@@ -123,7 +123,7 @@ int main(int argc, char **argv) {
   const int lines = argc > 2 ? std::clamp(std::atoi(argv[2]), 5, 10000) : 50;
   const bool raw_granted = platform::request_port_access() == 0;
 
-  Way raw, driver;
+  way_timings raw, driver;
   bool claimed = port_access::choose(raw_granted) == port_access::access_way::kernel_driver;
   lcd_init(base);
   for (int block = 0; block < (lines + lines_a_block - 1) / lines_a_block; ++block) {

@@ -18,7 +18,7 @@
 
 namespace {
 
-class CdDriveTest : public MachineFixture {
+class CdDriveTest : public machine_fixture {
  protected:
   static int default_options() { return CDO_AUTO_CLOSE | CDO_USE_FFLAGS | CDO_LOCK; }
   // 0, or the errno the drive answered.

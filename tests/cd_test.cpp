@@ -13,11 +13,11 @@
 
 namespace {
 
-class CdTest : public MachineFixture {
+class CdTest : public machine_fixture {
  protected:
   void TearDown() override {
     if (player) player->close();
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
   cd &start(std::vector<sim::emulated_disc> discs) {

@@ -24,10 +24,10 @@
 
 namespace {
 
-class DigitalPlayback : public MachineFixture {
+class DigitalPlayback : public machine_fixture {
  protected:
   void SetUp() override {
-    MachineFixture::SetUp();
+    machine_fixture::SetUp();
     sim::machine_config().pcm_player = built_program("tools/pcm-sink/pcm-sink");
     setenv("PCM_SINK_OUTPUT", path("kept.pcm").c_str(), 1);
     setenv("PCM_SINK_PID_FILE", path("sink.pids").c_str(), 1);
@@ -41,7 +41,7 @@ class DigitalPlayback : public MachineFixture {
                              "PCM_SINK_SPEED", "PCM_SINK_UNDERRUNS"}) {
       unsetenv(name);
     }
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
   cd &start(std::vector<sim::emulated_disc> discs, bool analog_audio = false) {

@@ -22,11 +22,11 @@ constexpr unsigned int base = 888;
 constexpr unsigned short data_port = 888, control_port = 890;
 const std::string forty = "scan CD content... (may takes some time)";
 
-class PortAccessTest : public MachineFixture {
+class PortAccessTest : public machine_fixture {
  protected:
   void TearDown() override {
     port_access::release();
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
   // What choose() printed, and the way it took.

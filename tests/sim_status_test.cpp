@@ -23,7 +23,7 @@ namespace {
 
 using sim::player_mode;
 
-class DriveFrontTest : public MachineFixture {
+class DriveFrontTest : public machine_fixture {
  protected:
   static void play_from_track_one(int fd) {
     cdrom_msf msf{0, 2, 0, 0, 2 + 36, 0};  // 00:02:00 to the lead-out of 12+9+15 s
@@ -96,7 +96,7 @@ TEST(DecoderLineTest, NamesTheTitleAndItsFrames) {
             "Decoder gets: A/B/01 x.mp3, frame 120 of 300");
 }
 
-class TitleFramesTest : public MachineFixture {
+class TitleFramesTest : public machine_fixture {
  protected:
   std::string write_title(const mkdisc::title_options &options, const std::string &name) {
     const auto bytes = mkdisc::title_bytes(options, {"t", "a", "b"}, 1);

@@ -10,7 +10,7 @@
 
 #include "emu/machine.h"
 
-class MachineFixture : public ::testing::Test {
+class machine_fixture : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
