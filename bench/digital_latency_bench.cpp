@@ -138,7 +138,7 @@ row measure(double stall_seconds, const folder_files &files) {
   for (const std::string &file : {files.times, files.kept, files.underruns}) {
     std::filesystem::remove(file);
   }
-  sim::MachineConfig &config = sim::machine_config();
+  sim::machine_configuration &config = sim::machine_config();
   config.stall_milliseconds = static_cast<int>(stall_seconds * 1000);
   config.stall_every_seconds = stall_seconds > 0 ? stall_every_seconds : 0;
   sim::reset_machine();
@@ -194,12 +194,13 @@ int main() {
   setenv("PCM_SINK_TIMES", files.times.c_str(), 1);
   setenv("PCM_SINK_OUTPUT", files.kept.c_str(), 1);
   setenv("PCM_SINK_UNDERRUNS", files.underruns.c_str(), 1);
-  sim::MachineConfig &config = sim::machine_config();
+  sim::machine_configuration &config = sim::machine_config();
   config.no_analog_audio = true;
   config.pcm_player = std::string(DISCBOX_BINARY_DIR) + "/tools/pcm-sink/pcm-sink";
   config.cdrom_mount_point = folder + "/cdrom";
   config.floppy_mount_point = folder + "/floppy";
-  config.discs = {sim::Disc{sim::Disc::Kind::audio, std::vector<int>(20, 30), {}}};
+  config.discs = {
+      sim::emulated_disc{sim::emulated_disc::disc_kind::audio, std::vector<int>(20, 30), {}}};
 
   std::vector<row> rows;
   for (double stall : {0.0, 0.5, 1.0, 2.0, 4.0}) rows.push_back(measure(stall, files));

@@ -70,18 +70,18 @@ double floor_nanoseconds() {
 // Rewrites the control register's rest value: a register access and
 // nothing else, the display sees no change.
 void rest_write() {
-  port_access::write_control(
-      base, lcd_wiring::control_value(lcd_wiring::Register::data, lcd_wiring::Transfer::read,
-                                      lcd_wiring::Enable::low));
+  port_access::write_control(base, lcd_wiring::control_value(lcd_wiring::register_select::data,
+                                                             lcd_wiring::transfer_direction::read,
+                                                             lcd_wiring::enable_level::low));
 }
 
-struct Way {
+struct way_timings {
   std::vector<std::int64_t> lines, writes;
 };
 
 constexpr int lines_a_block = 5;
 
-void run_block(Way &way) {
+void run_block(way_timings &way) {
   measure(lines_a_block, way.lines, [] { lcd_set_string(base, line, 1); });
   measure(lines_a_block * 20, way.writes, rest_write);
 }
@@ -93,7 +93,7 @@ bool claim_quietly(bool raw_granted) {
   const int saved = dup(STDOUT_FILENO);
   const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (saved >= 0 && nowhere >= 0) dup2(nowhere, STDOUT_FILENO);
-  const bool claimed = port_access::choose(raw_granted) == port_access::Way::kernel_driver;
+  const bool claimed = port_access::choose(raw_granted) == port_access::access_way::kernel_driver;
   std::fflush(stdout);
   if (saved >= 0) dup2(saved, STDOUT_FILENO);
   if (saved >= 0) close(saved);
@@ -101,7 +101,7 @@ bool claim_quietly(bool raw_granted) {
   return claimed;
 }
 
-void report(const char *name, const Way &way, double floor, const char *missing) {
+void report(const char *name, const way_timings &way, double floor, const char *missing) {
   if (way.lines.empty()) {
     std::printf("%-24s not measured: %s\n", name, missing);
     return;
@@ -123,8 +123,8 @@ int main(int argc, char **argv) {
   const int lines = argc > 2 ? std::clamp(std::atoi(argv[2]), 5, 10000) : 50;
   const bool raw_granted = platform::request_port_access() == 0;
 
-  Way raw, driver;
-  bool claimed = port_access::choose(raw_granted) == port_access::Way::kernel_driver;
+  way_timings raw, driver;
+  bool claimed = port_access::choose(raw_granted) == port_access::access_way::kernel_driver;
   lcd_init(base);
   for (int block = 0; block < (lines + lines_a_block - 1) / lines_a_block; ++block) {
     if (claimed) {

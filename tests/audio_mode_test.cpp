@@ -21,7 +21,7 @@ class AudioMode : public ::testing::Test {
                                        folder_.file("drive")};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.push_back("audio:3,30,30");
-    sim_ = std::make_unique<SimProcess>(arguments);
+    sim_ = std::make_unique<sim_process>(arguments);
     at_ = sim_->wait_for("init1\n");
     ASSERT_NE(at_, std::string::npos) << sim_->output();
   }
@@ -45,8 +45,8 @@ class AudioMode : public ::testing::Test {
         30s, 50ms);
   }
 
-  TemporaryFolder folder_;
-  std::unique_ptr<SimProcess> sim_;
+  temporary_folder folder_;
+  std::unique_ptr<sim_process> sim_;
   size_t at_ = 0;
 };
 

@@ -18,7 +18,7 @@
 
 namespace {
 
-class CdDriveTest : public MachineFixture {
+class CdDriveTest : public machine_fixture {
  protected:
   static int default_options() { return CDO_AUTO_CLOSE | CDO_USE_FFLAGS | CDO_LOCK; }
   // 0, or the errno the drive answered.
@@ -78,7 +78,7 @@ TEST_F(CdDriveTest, DiscListIsWorkedThroughAfterEachEject) {
   advance_seconds(3.9);
   EXPECT_FALSE(sim::drive_view().disc_present) << "an empty entry stays one delay";
   advance_seconds(0.2);
-  EXPECT_EQ(sim::drive_view().kind, sim::Disc::Kind::data);
+  EXPECT_EQ(sim::drive_view().kind, sim::emulated_disc::disc_kind::data);
 
   fd = platform::drive_open();
   request(fd, CDROMEJECT);
@@ -262,7 +262,7 @@ int walk_within_bounds(const std::string &disc) {
 #endif
   rusage before, after;
   getrusage(RUSAGE_SELF, &before);
-  sim::drive_insert(sim::Disc{sim::Disc::Kind::data, {}, disc});
+  sim::drive_insert(sim::emulated_disc{sim::emulated_disc::disc_kind::data, {}, disc});
   getrusage(RUSAGE_SELF, &after);
   const int fd = platform::drive_open();
   cdrom_tocentry lead_out{};

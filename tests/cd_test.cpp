@@ -13,14 +13,14 @@
 
 namespace {
 
-class CdTest : public MachineFixture {
+class CdTest : public machine_fixture {
  protected:
   void TearDown() override {
     if (player) player->close();
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
-  cd &start(std::vector<sim::Disc> discs) {
+  cd &start(std::vector<sim::emulated_disc> discs) {
     load_discs(std::move(discs));
     return player.emplace();
   }
@@ -168,7 +168,7 @@ TEST_F(CdTest, RandomOrderPlaysEveryTrackOncePerCycle) {
         advance_seconds(11);
         drive.read_status();
       }
-      const sim::DriveView view = sim::drive_view();
+      const sim::drive_snapshot view = sim::drive_view();
       EXPECT_EQ(view.play_end_frame - view.play_start_frame, 10 * 75 - 1) << "one track at a time";
       EXPECT_TRUE(played.insert(played_track(10)).second) << "cycle " << cycle << " pick " << pick;
     }

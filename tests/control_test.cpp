@@ -39,16 +39,16 @@ bool any_line_contains(const std::vector<std::string> &lines, const std::string 
 }
 
 // Waits for the `count`th occurrence of `text`; the offset past it, or npos.
-size_t wait_for_nth(SimProcess &sim, const std::string &text, int count) {
+size_t wait_for_nth(sim_process &sim, const std::string &text, int count) {
   size_t at = 0;
   for (int i = 0; i < count && at != std::string::npos; ++i) at = sim.wait_for(text, at);
   return at;
 }
 
 TEST(ModeSelection, EmptyDrivePromptsOnceASecond) {
-  TemporaryFolder folder;
+  temporary_folder folder;
   const auto began = std::chrono::steady_clock::now();
-  SimProcess sim({"--run-for", "120", "--display-log", folder.file("display"), "empty"});
+  sim_process sim({"--run-for", "120", "--display-log", folder.file("display"), "empty"});
   ASSERT_NE(wait_for_nth(sim, "check cd...\n", 3), std::string::npos) << sim.output();
   // The first prompt came after `began`; a slow machine only spaces them more.
   EXPECT_GE(std::chrono::steady_clock::now() - began, 1900ms) << "prompts must be a second apart";
@@ -67,8 +67,8 @@ TEST(ModeSelection, EmptyDrivePromptsOnceASecond) {
 // lp on the port: the player leaves the kernel's driver to it, says so,
 // and draws through raw port I/O instead of waiting for the port.
 TEST(ModeSelection, PortHeldByAnotherDriverFallsBackToRawPortIO) {
-  TemporaryFolder folder;
-  SimProcess sim(
+  temporary_folder folder;
+  sim_process sim(
       {"--run-for", "120", "--parport", "held", "--display-log", folder.file("display"), "empty"});
   // The second prompt's line comes after the first prompt was drawn.
   ASSERT_NE(wait_for_nth(sim, "check cd...\n", 2), std::string::npos) << sim.output();
@@ -82,8 +82,8 @@ TEST(ModeSelection, PortHeldByAnotherDriverFallsBackToRawPortIO) {
 }
 
 TEST(ModeSelection, BlankDiscIsNeitherPlayedNorMountedNorEjected) {
-  TemporaryFolder folder;
-  SimProcess sim({"--run-for", "120", "--drive-log", folder.file("drive"), "blank"});
+  temporary_folder folder;
+  sim_process sim({"--run-for", "120", "--drive-log", folder.file("drive"), "blank"});
   ASSERT_NE(wait_for_nth(sim, "check cd...\n", 2), std::string::npos) << sim.output();
   EXPECT_EQ(sim.count("modus.."), 0u);
   auto requests = read_lines(folder.file("drive"));
@@ -91,8 +91,8 @@ TEST(ModeSelection, BlankDiscIsNeitherPlayedNorMountedNorEjected) {
 }
 
 TEST(ModeSelection, AudioDiscIsPlayedThenEjectedAndTheNextDiscGoesIn) {
-  TemporaryFolder folder;
-  SimProcess sim(
+  temporary_folder folder;
+  sim_process sim(
       {"--swap-delay", "1", "--drive-log", folder.file("drive"), "audio:20,20", "audio:20"});
   size_t at = sim.wait_for("audio modus..\n");
   ASSERT_NE(at, std::string::npos) << sim.output();
@@ -116,7 +116,7 @@ TEST(ModeSelection, AudioDiscIsPlayedThenEjectedAndTheNextDiscGoesIn) {
 // Every process of the simulation is gone when --run-for ends it.
 TEST(ModeSelection, NothingOutlivesTheSimulation) {
   // Long enough for the audio mode to start on a loaded machine.
-  SimProcess sim({"--run-for", "8", "audio:30"});
+  sim_process sim({"--run-for", "8", "audio:30"});
   ASSERT_NE(sim.wait_for("init1\n"), std::string::npos);
   std::ifstream children("/proc/" + std::to_string(sim.pid()) + "/task/" +
                          std::to_string(sim.pid()) + "/children");
@@ -140,7 +140,7 @@ TEST(ModeSelection, NothingOutlivesTheSimulation) {
 
 // A folder that mounts as an MP3 disc: one artist, one album, `titles`
 // titles of one frame each.
-std::string write_mp3_disc(const TemporaryFolder &folder, const std::string &name, int titles) {
+std::string write_mp3_disc(const temporary_folder &folder, const std::string &name, int titles) {
   std::string frame(417, '\0');
   frame[0] = '\xFF';
   frame[1] = '\xFB';
@@ -158,9 +158,9 @@ std::string write_mp3_disc(const TemporaryFolder &folder, const std::string &nam
 // device. The disc must still come out after X, stay out (the tray is not
 // pulled back in by the next poll), and the next disc must be played.
 TEST(ModeSelection, DriveWithoutAudioStatusEjectsTheMp3DiscAndTakesTheNext) {
-  TemporaryFolder folder;
-  SimProcess sim({"--data-only-drive", "--swap-delay", "3", "--drive-log", folder.file("drive"),
-                  write_mp3_disc(folder, "one", 1), write_mp3_disc(folder, "two", 2)});
+  temporary_folder folder;
+  sim_process sim({"--data-only-drive", "--swap-delay", "3", "--drive-log", folder.file("drive"),
+                   write_mp3_disc(folder, "one", 1), write_mp3_disc(folder, "two", 2)});
   size_t at = sim.wait_for(" Stopped2 Titel:1\n");
   ASSERT_NE(at, std::string::npos) << sim.output();
   at = sim.wait_for("now\n", at);
@@ -185,7 +185,7 @@ TEST(ModeSelection, DriveWithoutAudioStatusEjectsTheMp3DiscAndTakesTheNext) {
 // With the key input at its end the mode keeps waiting for keys, but it
 // must wait, not spin on the end of the input.
 TEST(ModeSelection, EndOfTheKeyInputIsWaitedOnWithoutSpinning) {
-  SimProcess sim({"audio:60"});
+  sim_process sim({"audio:60"});
   ASSERT_NE(sim.wait_for("init1\n"), std::string::npos) << sim.output();
   sim.close_keys();
   auto players = child_processes(sim.pid());

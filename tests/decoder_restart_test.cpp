@@ -26,7 +26,7 @@ class DecoderRestartTest : public ::testing::Test {
     return wait_for_size(received_path(), received_bytes() + frames * frame_bytes, 120s);
   }
 
-  TemporaryFolder folder_;
+  temporary_folder folder_;
 };
 
 TEST_F(DecoderRestartTest, DecoderThatEndsIsReplacedAndTheStreamGoesOnInWholeFrames) {
@@ -34,7 +34,7 @@ TEST_F(DecoderRestartTest, DecoderThatEndsIsReplacedAndTheStreamGoesOnInWholeFra
   titles.frames = 2000;
   const std::string disc = folder_.file("disc");
   write_stamped_disc(disc, {"A/B/t1.mp3"}, titles);
-  SimProcess sim(
+  sim_process sim(
       {"--swap-delay", "100", "--run-for", "300", disc},
       {"FRAME_SINK_OUTPUT=" + received_path(), "FRAME_SINK_PID_FILE=" + pid_file(),
        "FRAME_SINK_SPEED=8", "FRAME_SINK_EXIT_AFTER=" + std::to_string(first_decoder_bytes),

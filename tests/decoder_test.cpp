@@ -25,23 +25,23 @@ class DecoderTest : public ::testing::Test {
   }
 
   // Starts the simulator on the disc and waits for the mode's key loop.
-  std::unique_ptr<SimProcess> start(std::vector<std::string> arguments,
-                                    const std::vector<std::string> &environment) {
+  std::unique_ptr<sim_process> start(std::vector<std::string> arguments,
+                                     const std::vector<std::string> &environment) {
     arguments.insert(arguments.begin(), {"--swap-delay", "100", "--run-for", "120"});
     arguments.push_back(disc_);
-    auto sim = std::make_unique<SimProcess>(arguments, environment);
+    auto sim = std::make_unique<sim_process>(arguments, environment);
     EXPECT_NE(sim->wait_for("now\n"), std::string::npos) << sim->output();
     return sim;
   }
 
   // After the player unmounted and ejected, it is the only process left.
-  static void expect_nothing_left(const SimProcess &sim) {
+  static void expect_nothing_left(const sim_process &sim) {
     const std::vector<pid_t> players = child_processes(sim.pid());
     ASSERT_EQ(players.size(), 1u);
     EXPECT_TRUE(child_processes(players[0]).empty());
   }
 
-  TemporaryFolder folder_;
+  temporary_folder folder_;
   std::string disc_;
 };
 

@@ -21,7 +21,7 @@ class DigitalAudioMode : public ::testing::Test {
     arguments.push_back(disc);
     environment.push_back("PCM_SINK_OUTPUT=" + kept());
     environment.push_back("PCM_SINK_PID_FILE=" + folder_.file("sinks"));
-    sim_ = std::make_unique<SimProcess>(arguments, environment);
+    sim_ = std::make_unique<sim_process>(arguments, environment);
     at_ = sim_->wait_for("init1\n");
     ASSERT_NE(at_, std::string::npos) << sim_->output();
   }
@@ -46,8 +46,8 @@ class DigitalAudioMode : public ::testing::Test {
 
   std::string kept() const { return folder_.file("kept.pcm"); }
 
-  TemporaryFolder folder_;
-  std::unique_ptr<SimProcess> sim_;
+  temporary_folder folder_;
+  std::unique_ptr<sim_process> sim_;
   size_t at_ = 0;
 };
 

@@ -24,10 +24,10 @@
 
 namespace {
 
-class DigitalPlayback : public MachineFixture {
+class DigitalPlayback : public machine_fixture {
  protected:
   void SetUp() override {
-    MachineFixture::SetUp();
+    machine_fixture::SetUp();
     sim::machine_config().pcm_player = built_program("tools/pcm-sink/pcm-sink");
     setenv("PCM_SINK_OUTPUT", path("kept.pcm").c_str(), 1);
     setenv("PCM_SINK_PID_FILE", path("sink.pids").c_str(), 1);
@@ -41,10 +41,10 @@ class DigitalPlayback : public MachineFixture {
                              "PCM_SINK_SPEED", "PCM_SINK_UNDERRUNS"}) {
       unsetenv(name);
     }
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
-  cd &start(std::vector<sim::Disc> discs, bool analog_audio = false) {
+  cd &start(std::vector<sim::emulated_disc> discs, bool analog_audio = false) {
     sim::machine_config().no_analog_audio = !analog_audio;
     load_discs(std::move(discs));
     return player.emplace();
@@ -239,7 +239,7 @@ TEST_F(DigitalPlayback, CompletedDiscInRandomOrderPlaysOneWholeTrack) {
 }
 
 TEST_F(DigitalPlayback, SectorThatFailsIsRetriedThenPlayedAsSilence) {
-  sim::Disc disc = audio_disc({2});
+  sim::emulated_disc disc = audio_disc({2});
   disc.unreadable_sectors = {{1, 10}};
   cd &drive = start({disc});
   testing::internal::CaptureStdout();

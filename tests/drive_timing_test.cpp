@@ -17,17 +17,17 @@
 
 namespace {
 
-class DriveTiming : public MachineFixture {
+class DriveTiming : public machine_fixture {
  protected:
   void SetUp() override {
-    MachineFixture::SetUp();
+    machine_fixture::SetUp();
     load_discs({audio_disc({10})});
     fd_ = platform::drive_open();
     ASSERT_GE(fd_, 0);
   }
   void TearDown() override {
     platform::drive_close(fd_);
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
   // Reads `count` sectors from the first of track 1; 0 or the errno.

@@ -61,7 +61,7 @@ class FrameReaderFormatsTest : public ::testing::Test {
     return frames;
   }
 
-  TemporaryFolder folder_;
+  temporary_folder folder_;
   frame_reader reader_;
   std::unique_ptr<std::uint8_t[]> slot_;
   std::string console_;

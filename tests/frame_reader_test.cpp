@@ -76,7 +76,7 @@ class FrameReaderTest : public ::testing::Test {
     std::fclose(file);
     return path;
   }
-  TemporaryFolder folder_;
+  temporary_folder folder_;
 };
 
 TEST_F(FrameReaderTest, ReadsEveryFrameWholeAndEndsAtAPartialFrameOrATagBlock) {

@@ -16,7 +16,7 @@ class Hd44780Test : public testing::Test {
  protected:
   // One write cycle: lines set, E high, E low; then `gap` until the next.
   void send(bool data, unsigned char byte, std::int64_t gap = 100 * microsecond) {
-    sim::Hd44780Pins pins{data, false, false, byte};
+    sim::hd44780_pins pins{data, false, false, byte};
     lcd.drive(pins, now);
     pins.enable = true;
     lcd.drive(pins, now += microsecond);
@@ -29,12 +29,12 @@ class Hd44780Test : public testing::Test {
     for (unsigned char c : characters) send(true, c);
   }
   std::string line(int number) const {
-    char shown[sim::Hd44780::columns];
+    char shown[sim::hd44780::columns];
     lcd.shown_line(number, shown);
     return std::string(shown, sizeof shown);
   }
   static std::string padded(std::string s) {
-    s.resize(sim::Hd44780::columns, ' ');
+    s.resize(sim::hd44780::columns, ' ');
     return s;
   }
   void set_up_two_lines() {
@@ -44,13 +44,13 @@ class Hd44780Test : public testing::Test {
     instruction(0x06);
   }
 
-  sim::Hd44780 lcd;
+  sim::hd44780 lcd;
   std::int64_t now = 1000 * microsecond;
 };
 
 TEST_F(Hd44780Test, TakesTheByteOnTheFallingEdgeOfE) {
   set_up_two_lines();
-  sim::Hd44780Pins pins{true, false, true, 'A'};
+  sim::hd44780_pins pins{true, false, true, 'A'};
   lcd.drive(pins, now);
   EXPECT_EQ(line(1), padded("")) << "nothing happens while E is high";
   // RS and R/W change together with E: what stood while E was high counts.
@@ -126,7 +126,7 @@ TEST_F(Hd44780Test, GeneratorRamTakesPatternRowsAtItsOwnAddress) {
   instruction(0x48);  // slot 1, row 0
   for (unsigned char row = 0; row < 9; ++row) send(true, static_cast<unsigned char>(0xE0 | row));
   EXPECT_EQ(lcd.address_counter(), 0x11);
-  const sim::GeneratorRam &ram = lcd.generator_ram();
+  const sim::character_generator_ram &ram = lcd.generator_ram();
   for (int row = 0; row < 9; ++row) EXPECT_EQ(ram[8 + row], row) << row;
 
   instruction(0x7F);

@@ -20,21 +20,22 @@ constexpr unsigned int base = 888;
 constexpr unsigned short data_port = 888, control_port = 890;
 constexpr unsigned long clear_home_wait = 7043747;  // 1.64 ms
 
-struct Step {
+struct write_step {
   unsigned short port;
   unsigned char value;
   unsigned long wait_after;  // the least time, as a wait count, before the next write
 };
-Step D(unsigned char value, unsigned long wait = 0) { return {data_port, value, wait}; }
-Step C(unsigned char value, unsigned long wait = 0) { return {control_port, value, wait}; }
+write_step D(unsigned char value, unsigned long wait = 0) { return {data_port, value, wait}; }
+write_step C(unsigned char value, unsigned long wait = 0) { return {control_port, value, wait}; }
 
 std::string padded(std::string text) {
   text.resize(sim::display_columns, ' ');
   return text;
 }
 
-std::vector<Step> string_sequence(unsigned char address, const std::string &text) {
-  std::vector<Step> steps{D(address, 500000), C(0xC9, 500000), C(0xCD, 500000), C(0xC9, 500000)};
+std::vector<write_step> string_sequence(unsigned char address, const std::string &text) {
+  std::vector<write_step> steps{D(address, 500000), C(0xC9, 500000), C(0xCD, 500000),
+                                C(0xC9, 500000)};
   for (unsigned char c : text) {
     steps.insert(steps.end(), {D(c, 400000), C(0xC1, 400000), C(0xC5, 400000), C(0xC1)});
   }
@@ -53,7 +54,7 @@ class LcdTest : public testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  void expect_sequence(const std::vector<Step> &expected) {
+  void expect_sequence(const std::vector<write_step> &expected) {
     const auto writes = sim::port_writes();
     ASSERT_EQ(writes.size(), expected.size());
     for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -70,7 +71,7 @@ class LcdTest : public testing::Test {
 
 TEST_F(LcdTest, InitResetsTheControllerAndLeavesABlankDisplayOn) {
   EXPECT_EQ(init(), "WWWWWW\niopl 0\n");
-  std::vector<Step> expected{D(0x38)};
+  std::vector<write_step> expected{D(0x38)};
   for (int i = 0; i < 3; ++i)
     expected.insert(expected.end(), {C(0xC9, 5000), C(0xCD, 5000), C(0xC9, 4500000)});
   expected.insert(expected.end(), {D(0x0C), C(0xC9, 5000), C(0xCD, 5000), C(0xC9, 5000)});
@@ -183,8 +184,8 @@ TEST_F(LcdTest, LoadPatternFillsOneSlotThatBothItsCodesShow) {
   const unsigned char o_umlaut[8] = {0x0A, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x11, 0x0E};
   sim::clear_port_writes();
   lcd_load_pattern(base, 9, o_umlaut);  // slot 9 is slot 1
-  std::vector<Step> expected{D(0x48, 400000), C(0xC9, 400000), C(0xCD, 400000), C(0xC9, 400000),
-                             C(0xC0, 400000)};
+  std::vector<write_step> expected{D(0x48, 400000), C(0xC9, 400000), C(0xCD, 400000),
+                                   C(0xC9, 400000), C(0xC0, 400000)};
   for (unsigned char row : o_umlaut) {
     expected.insert(expected.end(), {D(row, 400000), C(0xC1, 400000), C(0xC5, 400000),
                                      C(0xC1, 400000), C(0xC0, 400000)});
@@ -235,7 +236,7 @@ TEST_F(LcdTest, ConcurrentCallersDoNotInterleave) {
   for (std::size_t at = 0; at < writes.size(); ++whole_operations) {
     const auto &expected = writes[at].value == 0x80 ? on_line1 : on_line2;
     ASSERT_LE(at + expected.size(), writes.size());
-    for (const Step &step : expected) {
+    for (const write_step &step : expected) {
       ASSERT_EQ(writes[at].value, step.value) << "write " << at;
       ++at;
     }

@@ -21,9 +21,9 @@
 
 namespace {
 
-using Names = std::vector<std::string>;
+using name_list = std::vector<std::string>;
 
-class LibraryTest : public Mp3DiscFixture {
+class LibraryTest : public mp3_disc_fixture {
  protected:
   // Scans with the console captured.
   fs_entry &scan_quietly() {
@@ -57,11 +57,11 @@ TEST_F(LibraryTest, GeneratedDiscKeepsFoldersAndTitlesOnly) {
   const fs_entry &root = scan_quietly();
 
   expect_well_formed(root);
-  ASSERT_EQ(names(root), (Names{"artist01", "artist02"}));
+  ASSERT_EQ(names(root), (name_list{"artist01", "artist02"}));
   for (const fs_entry *artist : {root.dir[0], root.dir[1]}) {
-    ASSERT_EQ(names(*artist), (Names{"album01", "album02"}));
+    ASSERT_EQ(names(*artist), (name_list{"album01", "album02"}));
     for (const fs_entry *album : {artist->dir[0], artist->dir[1]}) {
-      EXPECT_EQ(names(*album), (Names{"title01.mp3", "title02.mp3", "title03.mp3"}));
+      EXPECT_EQ(names(*album), (name_list{"title01.mp3", "title02.mp3", "title03.mp3"}));
     }
   }
   EXPECT_EQ(NR_files, 12u);
@@ -81,14 +81,14 @@ TEST_F(LibraryTest, EdgesOfTheKeepRule) {
   const fs_entry &root = scan_quietly();
 
   expect_well_formed(root);
-  ASSERT_EQ(names(root), (Names{"!Player", "!player", "A", "E", "F", "P", "T", "x.mp3"}));
-  EXPECT_EQ(names(*root.dir[0]), Names{"in.mp3"});
+  ASSERT_EQ(names(root), (name_list{"!Player", "!player", "A", "E", "F", "P", "T", "x.mp3"}));
+  EXPECT_EQ(names(*root.dir[0]), name_list{"in.mp3"});
   EXPECT_EQ(root.dir[1]->entrys, -1);  // a file named like the hidden folders is a title
-  EXPECT_EQ(names(*root.dir[2]), (Names{"B", "y.mp3"}));
+  EXPECT_EQ(names(*root.dir[2]), (name_list{"B", "y.mp3"}));
   EXPECT_EQ(root.dir[2]->dir[0]->entrys, 0);
   EXPECT_EQ(root.dir[3]->entrys, 0);
-  EXPECT_EQ(names(*root.dir[4]), (Names{"ok.mp3", "padded.mp3"}));
-  EXPECT_EQ(names(*root.dir[5]), Names{"Q"});
+  EXPECT_EQ(names(*root.dir[4]), (name_list{"ok.mp3", "padded.mp3"}));
+  EXPECT_EQ(names(*root.dir[5]), name_list{"Q"});
   EXPECT_EQ(root.dir[6]->entrys, 0);
   EXPECT_EQ(root.dir[7]->entrys, -1);
   EXPECT_EQ(NR_files, 6u);
@@ -104,7 +104,7 @@ TEST_F(LibraryTest, AlbumLineOnlyForAlbumsOfThreeOrMore) {
   ASSERT_STREQ(b3.name, "B3");
   char expected[64];
   std::snprintf(expected, sizeof expected, "B%p", static_cast<void *>(b3.dir[0]->name));
-  EXPECT_EQ(lines_starting(console_, "B0x"), Names{expected});
+  EXPECT_EQ(lines_starting(console_, "B0x"), name_list{expected});
 }
 
 TEST_F(LibraryTest, TitlesAfterAnId3v2TagAreKept) {
@@ -126,7 +126,7 @@ TEST_F(LibraryTest, TitlesAfterAnId3v2TagAreKept) {
   mount(disc);
   const fs_entry &root = scan_quietly();
 
-  EXPECT_EQ(names(*root.dir[0]->dir[0]), (Names{"plain.mp3", "v3.mp3", "v4 footer.mp3"}));
+  EXPECT_EQ(names(*root.dir[0]->dir[0]), (name_list{"plain.mp3", "v3.mp3", "v4 footer.mp3"}));
 }
 
 TEST_F(LibraryTest, LinksNeverLeadOffTheDiscOrBackUp) {
@@ -147,21 +147,21 @@ TEST_F(LibraryTest, LinksNeverLeadOffTheDiscOrBackUp) {
   const fs_entry &root = scan_quietly();
 
   expect_well_formed(root);
-  ASSERT_EQ(names(root), Names{"A"});
-  ASSERT_EQ(names(*root.dir[0]), Names{"B"});
-  EXPECT_EQ(names(*root.dir[0]->dir[0]), (Names{"link.mp3", "x.mp3"}));
+  ASSERT_EQ(names(root), name_list{"A"});
+  ASSERT_EQ(names(*root.dir[0]), name_list{"B"});
+  EXPECT_EQ(names(*root.dir[0]->dir[0]), (name_list{"link.mp3", "x.mp3"}));
   EXPECT_EQ(NR_files, 2u);
   const std::string mp = mount_point();
   EXPECT_EQ(lines_starting(console_, "link leads off the disc"),
-            (Names{"link leads off the disc, skipped: " + mp + "/dangling",
-                   "link leads off the disc, skipped: " + mp + "/outside",
-                   "link leads off the disc, skipped: " + mp + "/root"}));
+            (name_list{"link leads off the disc, skipped: " + mp + "/dangling",
+                       "link leads off the disc, skipped: " + mp + "/outside",
+                       "link leads off the disc, skipped: " + mp + "/root"}));
   EXPECT_EQ(lines_starting(console_, "folder already on the path"),
-            (Names{"folder already on the path, skipped: " + mp + "/A/B/up",
-                   "folder already on the path, skipped: " + mp + "/A/self",
-                   "folder already on the path, skipped: " + mp + "/A/top"}));
+            (name_list{"folder already on the path, skipped: " + mp + "/A/B/up",
+                       "folder already on the path, skipped: " + mp + "/A/self",
+                       "folder already on the path, skipped: " + mp + "/A/top"}));
   EXPECT_EQ(lines_starting(console_, "folder scanned already"),
-            Names{"folder scanned already, skipped: " + mp + "/A/C"});
+            name_list{"folder scanned already, skipped: " + mp + "/A/C"});
 }
 
 // Twenty folders, each with two links to the next: 2^20 ways down to one
@@ -228,7 +228,7 @@ TEST_F(LibraryTest, FifosAndDevicesArePassedOverUnopened) {
   mount(disc);
   const fs_entry &root = scan_quietly();
 
-  EXPECT_EQ(names(*root.dir[0]->dir[0]), Names{"x.mp3"});
+  EXPECT_EQ(names(*root.dir[0]->dir[0]), name_list{"x.mp3"});
   EXPECT_EQ(console_.find("_NO_FILE"), std::string::npos) << console_;
 }
 
@@ -248,11 +248,11 @@ TEST_F(LibraryTest, ControlBytesInNamesNeverReachTheConsole) {
   mount(disc);
   const fs_entry &root = scan_quietly();
 
-  EXPECT_EQ(names(*root.dir[0]), (Names{"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0b\x0c\x0d\x0e"
-                                        "\x0f\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a"
-                                        "\x1b\x1c\x1d\x1e\x1f\x7f\xc2\x9b\x9b",
-                                        "B", "q\x1b[6n\nnext"}));
-  const Names off = lines_starting(console_, "link leads off the disc");
+  EXPECT_EQ(names(*root.dir[0]), (name_list{"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0b\x0c\x0d\x0e"
+                                            "\x0f\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a"
+                                            "\x1b\x1c\x1d\x1e\x1f\x7f\xc2\x9b\x9b",
+                                            "B", "q\x1b[6n\nnext"}));
+  const name_list off = lines_starting(console_, "link leads off the disc");
   ASSERT_EQ(off.size(), 2u) << console_;
   EXPECT_EQ(off[0], "link leads off the disc, skipped: " + mount_point() +
                         "/A/\\x01\\x02\\x03\\x04\\x05\\x06\\x07\\x08\\x09\\x0b\\x0c\\x0d"
@@ -283,13 +283,13 @@ TEST_F(LibraryTest, CeilingStopsTheScanWithOneLineAndKeepsWhatWasFound) {
   fs_entry root{artists, dir, const_cast<char *>("root")};
 
   expect_well_formed(root);
-  ASSERT_EQ(names(root), Names{"artist01"});
-  ASSERT_EQ(names(*root.dir[0]), (Names{"album01", "album02"}));
+  ASSERT_EQ(names(root), name_list{"artist01"});
+  ASSERT_EQ(names(*root.dir[0]), (name_list{"album01", "album02"}));
   EXPECT_EQ(root.dir[0]->dir[0]->entrys, 5);
   EXPECT_EQ(root.dir[0]->dir[1]->entrys, 0);
   EXPECT_EQ(NR_files, 5u);
   EXPECT_EQ(lines_starting(console_, "scan stopped"),
-            Names{"scan stopped after 10 entries: the library keeps what was found"});
+            name_list{"scan stopped after 10 entries: the library keeps what was found"});
   release_entries(dir);
 }
 
@@ -315,7 +315,7 @@ TEST_F(LibraryTest, PathsTooLongForTheBufferAreSkipped) {
 
   const fs_entry *folder = root.dir[0];
   for (int level = 0; level < 3; ++level) folder = folder->dir[0];
-  EXPECT_EQ(names(*folder), Names{"x.mp3"});
+  EXPECT_EQ(names(*folder), name_list{"x.mp3"});
   EXPECT_EQ(lines_starting(console_, "path too long, skipped: ").size(), 1u);
 }
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-class MountsTest : public MachineFixture {
+class MountsTest : public machine_fixture {
  protected:
   // 0, or the errno the mount answered.
   static int mount_cdrom(const char *type = "iso9660", unsigned long flags = disc_mount_flags) {

@@ -47,15 +47,15 @@ class Mp3ModeTest : public ::testing::Test {
     return path;
   }
 
-  std::unique_ptr<SimProcess> start(std::vector<std::string> arguments,
-                                    std::vector<std::string> environment = {},
-                                    int run_for_seconds = 120) {
+  std::unique_ptr<sim_process> start(std::vector<std::string> arguments,
+                                     std::vector<std::string> environment = {},
+                                     int run_for_seconds = 120) {
     environment.push_back("FRAME_SINK_OUTPUT=" + received_path());
     environment.push_back("FRAME_SINK_PID_FILE=" + folder_.file("sink.pids"));
     environment.push_back("FRAME_SINK_SPEED=4");
     arguments.insert(arguments.begin(),
                      {"--swap-delay", "0.2", "--run-for", std::to_string(run_for_seconds)});
-    return std::make_unique<SimProcess>(arguments, environment);
+    return std::make_unique<sim_process>(arguments, environment);
   }
 
   std::string received_path() const { return folder_.file("received"); }
@@ -72,7 +72,7 @@ class Mp3ModeTest : public ::testing::Test {
     return eventually([&] { return decoders().size() >= count; });
   }
 
-  TemporaryFolder folder_;
+  temporary_folder folder_;
 };
 
 TEST_F(Mp3ModeTest, StartsOnlyAfterStopThenStartAndFollowsTheKeys) {

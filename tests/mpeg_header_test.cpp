@@ -12,31 +12,31 @@
 
 namespace {
 
-struct Length {
+struct length_row {
   std::uint8_t b2;
   unsigned int expected;
 };
 
 TEST(MpegHeader, Mpeg1Layer3At44100FollowsBitrateAndPadding) {
-  const Length table[] = {
+  const length_row table[] = {
       {0x00, 0},   {0x02, 1},   {0x10, 104}, {0x12, 105},  {0x50, 208},  {0x52, 209}, {0x90, 417},
       {0x92, 418}, {0xB0, 626}, {0xB2, 627}, {0xE0, 1044}, {0xE2, 1045}, {0x91, 417}, {0xE3, 1045},
   };
-  for (const Length &row : table) {
+  for (const length_row &row : table) {
     EXPECT_EQ(mpeg_frame_size(row.b2), row.expected) << std::hex << int{row.b2};
     EXPECT_EQ(mpeg_frame_size(0xFB, row.b2), row.expected) << std::hex << int{row.b2};
     EXPECT_EQ(mpeg_frame_size(0xFA, row.b2), row.expected) << "the CRC bit changes nothing";
   }
 }
 
-struct Header {
+struct header_row {
   std::uint8_t b1, b2;
   unsigned int expected;
   const char *what;
 };
 
 TEST(MpegHeader, LengthFollowsVersionLayerAndRate) {
-  const Header table[] = {
+  const header_row table[] = {
       {0xFB, 0x94, 384, "MPEG-1 Layer III 48 kHz 128"},
       {0xFB, 0x98, 576, "MPEG-1 Layer III 32 kHz 128"},
       {0xF3, 0x80, 208, "MPEG-2 Layer III 22.05 kHz 64"},
@@ -53,7 +53,7 @@ TEST(MpegHeader, LengthFollowsVersionLayerAndRate) {
       {0xF7, 0xE8, 768, "MPEG-2 Layer I 16 kHz 256"},
       {0xFF, 0x02, 4, "free format Layer I: the padding slot only"},
   };
-  for (const Header &row : table) {
+  for (const header_row &row : table) {
     EXPECT_EQ(mpeg_frame_size(row.b1, row.b2), row.expected) << row.what;
     const std::uint8_t header[4] = {0xFF, row.b1, row.b2, 0xC4};
     EXPECT_EQ(mpeg_header_size(header), row.expected) << row.what;
@@ -61,12 +61,12 @@ TEST(MpegHeader, LengthFollowsVersionLayerAndRate) {
 }
 
 TEST(MpegHeader, ReservedFieldsGiveNoUsableLength) {
-  const Header table[] = {
+  const header_row table[] = {
       {0xEB, 0x90, 0, "version 01 is reserved"},       {0xF9, 0x90, 0, "layer 00 is reserved"},
       {0xFB, 0x9C, 0, "sampling rate 11 is reserved"}, {0xFB, 0x9E, 0, "sampling rate 11, padded"},
       {0xE5, 0x90, 0, "MPEG-2.5 has no Layer II"},     {0xE7, 0x90, 0, "MPEG-2.5 has no Layer I"},
   };
-  for (const Header &row : table) {
+  for (const header_row &row : table) {
     EXPECT_FALSE(mpeg_frame_length_usable(mpeg_frame_size(row.b1, row.b2))) << row.what;
   }
 }

@@ -16,33 +16,33 @@
 
 namespace {
 
-using name_cells::Screen;
+using name_cells::screen_cells;
 using name_cells::screen_of;
 
-struct Shown {
+struct shown_lines {
   std::string line1, line2;
-  bool operator==(const Shown &) const = default;
+  bool operator==(const shown_lines &) const = default;
 };
 
-std::ostream &operator<<(std::ostream &out, const Shown &shown) {
+std::ostream &operator<<(std::ostream &out, const shown_lines &shown) {
   return out << "|" << shown.line1 << "|" << shown.line2 << "|";
 }
 
 // The screen's lines as the glass shows them once its patterns are loaded.
-Shown shown(const Screen &screen) {
-  sim::GeneratorRam generator{};
+shown_lines shown(const screen_cells &screen) {
+  sim::character_generator_ram generator{};
   for (std::size_t slot = 0; slot < screen.patterns.size(); ++slot) {
     for (int row = 0; row < sim::pattern_rows; ++row) {
       generator[slot * sim::pattern_rows + row] = screen.patterns[slot][row];
     }
   }
-  Shown read;
+  shown_lines read;
   for (const char code : screen.lines[0]) read.line1 += sim::glass_cell(code, generator);
   for (const char code : screen.lines[1]) read.line2 += sim::glass_cell(code, generator);
   return read;
 }
 
-Shown shown(std::string_view line1, std::string_view line2 = "") {
+shown_lines shown(std::string_view line1, std::string_view line2 = "") {
   return shown(screen_of(line1, line2, lcd_rom::a00));
 }
 
@@ -81,17 +81,17 @@ TEST(NameCellsTest, EuropeanNamesReadAsWritten) {
       {"Peña -- Mañana", "¿Qué pasó, señor?.mp3", 3},
   };
   for (const auto &name : names) {
-    const Screen screen = screen_of(name.line1, name.line2, lcd_rom::a00);
-    EXPECT_EQ(shown(screen), (Shown{name.line1, name.line2}));
+    const screen_cells screen = screen_of(name.line1, name.line2, lcd_rom::a00);
+    EXPECT_EQ(shown(screen), (shown_lines{name.line1, name.line2}));
     EXPECT_EQ(screen.patterns.size(), name.drawn) << name.line1;
   }
-  EXPECT_EQ(shown("Sigur Rós – Hoppípolla"), (Shown{"Sigur Rós - Hoppípolla", ""}));
+  EXPECT_EQ(shown("Sigur Rós – Hoppípolla"), (shown_lines{"Sigur Rós - Hoppípolla", ""}));
 }
 
 // ROM A00 has ¥ and → where ASCII has \ and ~: both are drawn.
 TEST(NameCellsTest, BackslashAndTildeAreDrawnNotYenAndArrow) {
-  const Screen screen = screen_of("AC\\DC", "06 Back\\Slash~Tilde.mp3", lcd_rom::a00);
-  EXPECT_EQ(shown(screen), (Shown{"AC\\DC", "06 Back\\Slash~Tilde.mp3"}));
+  const screen_cells screen = screen_of("AC\\DC", "06 Back\\Slash~Tilde.mp3", lcd_rom::a00);
+  EXPECT_EQ(shown(screen), (shown_lines{"AC\\DC", "06 Back\\Slash~Tilde.mp3"}));
   EXPECT_EQ(screen.patterns.size(), 2u);
   for (const std::string &line : screen.lines) {
     EXPECT_EQ(line.find_first_of("\x5C\x7E"), std::string::npos) << line;
@@ -100,26 +100,26 @@ TEST(NameCellsTest, BackslashAndTildeAreDrawnNotYenAndArrow) {
 
 TEST(NameCellsTest, WhatNoCellCanSayIsAQuestionMark) {
   EXPECT_EQ(shown("東京事変 -- 🎵 Живой", "α\x1b[2J\x7f.mp3"),
-            (Shown{"???? -- ? ?????", "α?[2J?.mp3"}));
+            (shown_lines{"???? -- ? ?????", "α?[2J?.mp3"}));
 }
 
 // Bytes that are no valid UTF-8 are ISO 8859-1, as old discs wrote names;
 // a C1 control among them has no cell of its own.
 TEST(NameCellsTest, InvalidUtf8IsReadAsLatin1AndNeverDropped) {
   EXPECT_EQ(shown("Caf\xE9 M\xFCller -- \xC3(", "\xE2\x82 \xF0\x9F\x8E \xC0\xAF.mp3"),
-            (Shown{"Café Müller -- Ã(", "â? ð?? À-.mp3"}));
+            (shown_lines{"Café Müller -- Ã(", "â? ð?? À-.mp3"}));
 }
 
 TEST(NameCellsTest, DecomposedLettersReadAsOneCell) {
   EXPECT_EQ(shown("Bjo\u0308rk -- Ame\u0301lie", "\u0301a x\u0301y.mp3"),
-            (Shown{"Björk -- Amélie", "?a xy.mp3"}));
+            (shown_lines{"Björk -- Amélie", "?a xy.mp3"}));
 }
 
 // Eight slots serve both lines: the first eight distinct drawn letters get
 // them, a letter seen again keeps its slot, the rest stand in plainly.
 TEST(NameCellsTest, BeyondEightDrawnLettersThePlainLetterStandsIn) {
-  const Screen screen = screen_of("ÀÉÎÕÛ -- Ç", "ÈÊËÌ ÉÀ Ø.mp3", lcd_rom::a00);
-  EXPECT_EQ(shown(screen), (Shown{"ÀÉÎÕÛ -- Ç", "ÈÊEI ÉÀ O.mp3"}));
+  const screen_cells screen = screen_of("ÀÉÎÕÛ -- Ç", "ÈÊËÌ ÉÀ Ø.mp3", lcd_rom::a00);
+  EXPECT_EQ(shown(screen), (shown_lines{"ÀÉÎÕÛ -- Ç", "ÈÊEI ÉÀ O.mp3"}));
   EXPECT_EQ(screen.patterns.size(), 8u);
   EXPECT_EQ(screen.lines[0][0], '\x08');
   EXPECT_EQ(screen.lines[1][0], '\x0E');
@@ -132,14 +132,14 @@ TEST(NameCellsTest, ALineHoldsFortyCellsNotFortyBytes) {
   const std::string forty = "Über Äpfel und Öl: Grüße aus Düsseldorf.";
   ASSERT_EQ(cells_in(forty), 40u);
   ASSERT_GT(forty.size(), 40u);
-  const Screen screen = screen_of(forty, forty + "mp3", lcd_rom::a00);
-  EXPECT_EQ(shown(screen), (Shown{forty, forty}));
+  const screen_cells screen = screen_of(forty, forty + "mp3", lcd_rom::a00);
+  EXPECT_EQ(shown(screen), (shown_lines{forty, forty}));
   EXPECT_EQ(screen.lines[0].size(), 40u);
 
   const std::string thirty_nine = forty.substr(0, forty.size() - 1);
-  EXPECT_EQ(shown(thirty_nine + "ẞ"), (Shown{thirty_nine, ""}));
+  EXPECT_EQ(shown(thirty_nine + "ẞ"), (shown_lines{thirty_nine, ""}));
   const std::string thirty_eight = thirty_nine.substr(std::string("Ü").size());
-  EXPECT_EQ(shown(thirty_eight + "ẞ"), (Shown{thirty_eight + "SS", ""}));
+  EXPECT_EQ(shown(thirty_eight + "ẞ"), (shown_lines{thirty_eight + "SS", ""}));
 }
 
 // Every character of the Latin blocks, the common signs and the half-width
@@ -154,7 +154,7 @@ TEST(NameCellsTest, EveryCharacterShowsAsItselfItsStandInOrAQuestionMark) {
   // One glyph of the ROM stands for two characters.
   const std::pair<char32_t, const char *> same_glyph[] = {{U'μ', "µ"}, {U'･', "·"}, {U'ﾟ', "°"}};
   for (const char32_t c : characters) {
-    const Screen screen = screen_of(utf8(c), "", lcd_rom::a00);
+    const screen_cells screen = screen_of(utf8(c), "", lcd_rom::a00);
     std::string expected = utf8(c);
     if (!lcd_rom::code_of(lcd_rom::a00, c) && !letter_patterns::pattern_of(c)) {
       const char *plain = plain_letters::plain_of(c);
@@ -170,7 +170,7 @@ TEST(NameCellsTest, EveryCharacterShowsAsItselfItsStandInOrAQuestionMark) {
 // A module with ROM A02 carries Latin-1 at its own codes: only letters
 // beyond it are drawn, and `\` and `~` are plain ASCII there.
 TEST(NameCellsTest, A02ModulesShowLatin1FromTheRom) {
-  const Screen screen = screen_of("Mötley Crüe -- Ärger in Åre", "Łódź \\~", lcd_rom::a02);
+  const screen_cells screen = screen_of("Mötley Crüe -- Ärger in Åre", "Łódź \\~", lcd_rom::a02);
   EXPECT_EQ(screen.lines[0],
             "M\xF6tley Cr\xFC"
             "e -- \xC4rger in \xC5re");

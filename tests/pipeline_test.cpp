@@ -25,14 +25,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class PipelineTest : public Mp3DiscFixture {
+class PipelineTest : public mp3_disc_fixture {
  protected:
   static constexpr auto patience = 30s;
 
   // The pipeline as the mode makes it, but with every frame reaching the
   // pipe as written, and the test reading the pipe in the decoder's place.
   void SetUp() override {
-    Mp3DiscFixture::SetUp();
+    mp3_disc_fixture::SetUp();
     ASSERT_TRUE(pipeline_.open_pipe());
     pipeline_.init_semaphores();
     ASSERT_TRUE(pipeline_.open_stream());
@@ -44,7 +44,7 @@ class PipelineTest : public Mp3DiscFixture {
   void TearDown() override {
     stop();
     pipeline_.close_pipe();
-    Mp3DiscFixture::TearDown();
+    mp3_disc_fixture::TearDown();
   }
 
   // A disc of one album with stamped titles of `frames` frames each, scanned,
@@ -189,7 +189,7 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
   const std::vector<frame_id> before = received_frames(received_);
 
   {
-    StdoutTap console;
+    stdout_tap console;
     select(2);
     post(readS);
     EXPECT_TRUE(console.wait_for("PROBLEM\n")) << console.text();

@@ -15,22 +15,22 @@
 
 namespace {
 
-using Parport = sim::MachineConfig::Parport;
-using port_access::Way;
+using parport_state = sim::machine_configuration::parport_state;
+using port_access::access_way;
 
 constexpr unsigned int base = 888;
 constexpr unsigned short data_port = 888, control_port = 890;
 const std::string forty = "scan CD content... (may takes some time)";
 
-class PortAccessTest : public MachineFixture {
+class PortAccessTest : public machine_fixture {
  protected:
   void TearDown() override {
     port_access::release();
-    MachineFixture::TearDown();
+    machine_fixture::TearDown();
   }
 
   // What choose() printed, and the way it took.
-  std::string choose(Parport parport, bool raw_access_granted, Way &way) {
+  std::string choose(parport_state parport, bool raw_access_granted, access_way &way) {
     sim::machine_config().parport = parport;
     testing::internal::CaptureStdout();
     way = port_access::choose(raw_access_granted);
@@ -42,7 +42,7 @@ class PortAccessTest : public MachineFixture {
   std::vector<std::string> draw() {
     std::vector<std::string> screens;
     auto look = [&] {
-      const sim::DisplayView view = sim::display_view();
+      const sim::display_snapshot view = sim::display_view();
       screens.push_back(view.line1 + "|" + view.line2);
     };
     testing::internal::CaptureStdout();
@@ -60,17 +60,17 @@ class PortAccessTest : public MachineFixture {
 TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) {
   const std::vector<std::string> raw_screens = draw();
   const int raw_busy = lcd_busy(base);
-  const std::vector<sim::PortWrite> raw_writes = sim::port_writes();
+  const std::vector<sim::port_write> raw_writes = sim::port_writes();
 
   sim::reset_display_emulator();
-  Way way;
-  EXPECT_EQ(choose(Parport::claimable, true, way), "display: /dev/parport0\n");
-  EXPECT_EQ(way, Way::kernel_driver);
+  access_way way;
+  EXPECT_EQ(choose(parport_state::claimable, true, way), "display: /dev/parport0\n");
+  EXPECT_EQ(way, access_way::kernel_driver);
   // The claim loads the port's state (E high) and enables its interrupt;
   // the data direction goes forward, and E low before the display's first
   // write, which is then no falling edge.
   std::vector<unsigned char> claim_values;
-  for (const sim::PortWrite &write : sim::port_writes()) {
+  for (const sim::port_write &write : sim::port_writes()) {
     EXPECT_EQ(write.port, control_port);
     claim_values.push_back(write.value);
   }
@@ -84,7 +84,7 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
 
   // Write for write the same registers; the driver passes on the control
   // register's line bits and keeps its interrupt enable.
-  const std::vector<sim::PortWrite> driver_writes = sim::port_writes();
+  const std::vector<sim::port_write> driver_writes = sim::port_writes();
   ASSERT_EQ(driver_writes.size(), raw_writes.size());
   for (std::size_t i = 0; i < driver_writes.size(); ++i) {
     ASSERT_EQ(driver_writes[i].port, raw_writes[i].port) << "write " << i;
@@ -98,10 +98,10 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
 
 TEST_F(PortAccessTest, PortHeldByAnotherDriverIsLeftToItAndRawPortIODraws) {
   const int descriptors = open_descriptors();
-  Way way;
-  EXPECT_EQ(choose(Parport::held, true, way),
+  access_way way;
+  EXPECT_EQ(choose(parport_state::held, true, way),
             "display: raw port I/O (/dev/parport0 held by another driver)\n");
-  EXPECT_EQ(way, Way::raw);
+  EXPECT_EQ(way, access_way::raw);
   EXPECT_EQ(open_descriptors(), descriptors) << "the refused device must be closed";
 
   testing::internal::CaptureStdout();
@@ -113,21 +113,21 @@ TEST_F(PortAccessTest, PortHeldByAnotherDriverIsLeftToItAndRawPortIODraws) {
 }
 
 TEST_F(PortAccessTest, WithoutTheDeviceTheLineSaysWhy) {
-  Way way;
-  EXPECT_EQ(choose(Parport::absent, true, way), "display: raw port I/O (no /dev/parport0)\n");
-  EXPECT_EQ(way, Way::raw);
-  EXPECT_EQ(choose(Parport::forbidden, true, way),
+  access_way way;
+  EXPECT_EQ(choose(parport_state::absent, true, way), "display: raw port I/O (no /dev/parport0)\n");
+  EXPECT_EQ(way, access_way::raw);
+  EXPECT_EQ(choose(parport_state::forbidden, true, way),
             "display: raw port I/O (/dev/parport0: Permission denied)\n");
-  EXPECT_EQ(way, Way::raw);
+  EXPECT_EQ(way, access_way::raw);
 }
 
 // Raw port I/O without the I/O privilege would kill the player at its first
 // display write; without either way the player goes on with a dark display.
 TEST_F(PortAccessTest, WithNeitherWayNoPortIsTouched) {
-  Way way;
-  EXPECT_EQ(choose(Parport::held, false, way),
+  access_way way;
+  EXPECT_EQ(choose(parport_state::held, false, way),
             "display: off, no port access (/dev/parport0 held by another driver)\n");
-  EXPECT_EQ(way, Way::none);
+  EXPECT_EQ(way, access_way::none);
   sim::refuse_port_access(true);
   draw();
   EXPECT_EQ(lcd_busy(base), 0x80) << "nothing drives the lines: they read high";

@@ -20,7 +20,7 @@ namespace {
 constexpr unsigned int base = 888;
 
 // One write as qemu's log trace prints it with -msg timestamp=on.
-std::string trace_line(const sim::PortWrite &write, std::int64_t squeeze = 1) {
+std::string trace_line(const sim::port_write &write, std::int64_t squeeze = 1) {
   const std::int64_t microseconds = write.time_nanoseconds / 1000 / squeeze;
   char line[128];
   std::snprintf(line, sizeof line,
@@ -71,18 +71,18 @@ class PortReplayTest : public testing::Test {
   }
 
   std::string screen() const {
-    const sim::DisplayView view = sim::display_view();
+    const sim::display_snapshot view = sim::display_view();
     return "|" + view.line1 + "|" + view.line2 + "|";
   }
 
-  std::vector<sim::PortWrite> writes;
+  std::vector<sim::port_write> writes;
 };
 
 TEST_F(PortReplayTest, DriverWritesReplayIntoTheSameScreenWithoutBusyWrites) {
   std::vector<std::string> trace{"parallel_ioport_write write [SW] is not this line",
                                  "1@1.000000:other_event addr 0x02 val 0x01"};
   trace.push_back("4242@0.000001:parallel_ioport_write write [SW] addr 0x07 val 0x03");
-  for (const sim::PortWrite &write : writes) trace.push_back(trace_line(write));
+  for (const sim::port_write &write : writes) trace.push_back(trace_line(write));
   const replayed result = replay_all(trace);
   ASSERT_FALSE(result.lines.empty());
   EXPECT_EQ(result.lines.front(), "@@ step 3");
@@ -96,7 +96,7 @@ TEST_F(PortReplayTest, DriverWritesReplayIntoTheSameScreenWithoutBusyWrites) {
 // running when the next instruction comes, and characters are lost.
 TEST_F(PortReplayTest, WritesThatComeTooFastAreReportedAndLost) {
   std::vector<std::string> trace;
-  for (const sim::PortWrite &write : writes) trace.push_back(trace_line(write, 10));
+  for (const sim::port_write &write : writes) trace.push_back(trace_line(write, 10));
   const replayed result = replay_all(trace);
   EXPECT_GT(result.busy, 0u);
   EXPECT_NE(result.lines.back(), screen());

@@ -93,14 +93,14 @@ std::vector<std::string> frames_of(const std::string &bytes) {
 
 class RealFilesTest : public ::testing::Test {
  protected:
-  std::unique_ptr<SimProcess> start(const std::string &disc, const std::string &speed) {
+  std::unique_ptr<sim_process> start(const std::string &disc, const std::string &speed) {
     std::vector<std::string> environment = {"FRAME_SINK_OUTPUT=" + received_path()};
     if (speed == "0") {
       environment.push_back("FRAME_SINK_PACE=0");
     } else {
       environment.push_back("FRAME_SINK_SPEED=" + speed);
     }
-    auto sim = std::make_unique<SimProcess>(
+    auto sim = std::make_unique<sim_process>(
         std::vector<std::string>{"--swap-delay", "100", "--run-for", "300", disc}, environment);
     EXPECT_NE(sim->wait_for("now\n"), std::string::npos) << sim->output();
     return sim;
@@ -110,7 +110,7 @@ class RealFilesTest : public ::testing::Test {
   std::string album() const { return folder_.file("disc/Artist/Album"); }
   void make_album() { std::filesystem::create_directories(album()); }
 
-  TemporaryFolder folder_;
+  temporary_folder folder_;
 };
 
 TEST_F(RealFilesTest, EveryKindOfFileReachesTheDecoderWholeAndInOrder) {

@@ -17,12 +17,12 @@
 
 namespace {
 
-struct Position {
+struct title_position {
   unsigned int interp, alb, titl;
-  bool operator==(const Position &) const = default;
+  bool operator==(const title_position &) const = default;
 };
 
-class SelectionTest : public Mp3DiscFixture {
+class SelectionTest : public mp3_disc_fixture {
  protected:
   // Selects with the console captured; returns what was printed.
   std::string select(unsigned int interp, unsigned int alb, unsigned int titl) {
@@ -31,8 +31,8 @@ class SelectionTest : public Mp3DiscFixture {
     open_file(interp, alb, titl);
     return testing::internal::GetCapturedStdout();
   }
-  static Position position() { return {cur_interpret, cur_album, cur_title}; }
-  static Position pending() { return {cur_interpret_, cur_album_, cur_title_}; }
+  static title_position position() { return {cur_interpret, cur_album, cur_title}; }
+  static title_position pending() { return {cur_interpret_, cur_album_, cur_title_}; }
   static std::string line(const std::string &text) {
     std::string padded = text.substr(0, sim::display_columns);
     padded.resize(sim::display_columns, ' ');
@@ -57,8 +57,8 @@ TEST_F(SelectionTest, AcceptedPositionBecomesPathDisplayAndOpenRequest) {
   const std::string file = mount_point() + "/A/B/y.mp3";
   EXPECT_EQ(out, "Ainterp1album1title2\nFILENAME: " + file + "\nBinterp1album1title2\n");
   EXPECT_STREQ(file_name, file.c_str());
-  EXPECT_EQ(position(), (Position{1, 1, 2}));
-  EXPECT_EQ(pending(), (Position{1, 1, 2}));
+  EXPECT_EQ(position(), (title_position{1, 1, 2}));
+  EXPECT_EQ(pending(), (title_position{1, 1, 2}));
   EXPECT_EQ(close_input, 1);
   EXPECT_EQ(sim::display_view().line1, line("A -- B"));
   EXPECT_EQ(sim::display_view().line2, line("y.mp3"));
@@ -68,10 +68,10 @@ TEST_F(SelectionTest, ArtistWrapsAtBothEnds) {
   mount_and_scan(disc);
   EXPECT_EQ(select(3, 1, 2), "Ainterp3album1title2\ninterp groesser\nFILENAME: " + mount_point() +
                                  "/A/B/y.mp3\nBinterp1album1title2\n");
-  EXPECT_EQ(position(), (Position{1, 1, 2}));
+  EXPECT_EQ(position(), (title_position{1, 1, 2}));
   EXPECT_EQ(select(0, 1, 1), "Ainterp0album1title1\ninterp kleiner 1\nFILENAME: " + mount_point() +
                                  "/C/D/w.mp3\nBinterp2album1title1\n");
-  EXPECT_EQ(position(), (Position{2, 1, 1}));
+  EXPECT_EQ(position(), (title_position{2, 1, 1}));
   EXPECT_EQ(sim::display_view().line1, line("C -- D"));
   EXPECT_EQ(sim::display_view().line2, line("w.mp3"));
 }
@@ -80,9 +80,9 @@ TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
   mount_and_scan(disc);
   select(1, 1, 1);
   const std::string selected = file_name;
-  const sim::DisplayView shown = sim::display_view();
+  const sim::display_snapshot shown = sim::display_view();
   const struct {
-    Position asked;
+    title_position asked;
     const char *console;
   } refusals[] = {
       {{1, 1, 4}, "titl groesser\n"},
@@ -94,13 +94,13 @@ TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
       {{1, 3, 0}, ""},
   };
   for (const auto &refusal : refusals) {
-    const Position &a = refusal.asked;
+    const title_position &a = refusal.asked;
     const std::string asked = "Ainterp" + std::to_string(a.interp) + "album" +
                               std::to_string(a.alb) + "title" + std::to_string(a.titl) + "\n";
     EXPECT_EQ(select(a.interp, a.alb, a.titl), asked + refusal.console);
     EXPECT_EQ(close_input, 1);
-    EXPECT_EQ(position(), (Position{1, 1, 1}));
-    EXPECT_EQ(pending(), (Position{1, 1, 1}));
+    EXPECT_EQ(position(), (title_position{1, 1, 1}));
+    EXPECT_EQ(pending(), (title_position{1, 1, 1}));
     EXPECT_EQ(file_name, selected);
     EXPECT_EQ(sim::display_view().line1, shown.line1);
     EXPECT_EQ(sim::display_view().line2, shown.line2);
@@ -110,9 +110,9 @@ TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
 TEST_F(SelectionTest, FolderInTheTitlePlaceIsSelectedButNotShown) {
   mount_and_scan(disc);
   select(1, 1, 1);
-  const sim::DisplayView shown = sim::display_view();
+  const sim::display_snapshot shown = sim::display_view();
   EXPECT_EQ(select(1, 1, 3), "Ainterp1album1title3\nFILENAME: " + mount_point() + "/A/B/zz\n");
-  EXPECT_EQ(position(), (Position{1, 1, 3}));
+  EXPECT_EQ(position(), (title_position{1, 1, 3}));
   EXPECT_EQ(sim::display_view().line1, shown.line1);
   EXPECT_EQ(sim::display_view().line2, shown.line2);
 }
@@ -120,7 +120,7 @@ TEST_F(SelectionTest, FolderInTheTitlePlaceIsSelectedButNotShown) {
 TEST_F(SelectionTest, OddLibraryEndsAreRefusedWithoutACrash) {
   const struct {
     std::vector<std::string> entries;
-    Position asked;
+    title_position asked;
     const char *console;  // after the "Ainterp" line
   } cases[] = {
       {{"A/B/x.mp3", "Z.mp3"}, {0, 1, 1}, "interp kleiner 1\n"},              // last artist a title
@@ -138,7 +138,7 @@ TEST_F(SelectionTest, OddLibraryEndsAreRefusedWithoutACrash) {
     const std::string out = select(c.asked.interp, c.asked.alb, c.asked.titl);
     const std::string asked = "Ainterp" + std::to_string(c.asked.interp) + "album1title1\n";
     EXPECT_EQ(out, asked + c.console) << n;
-    EXPECT_EQ(position(), (Position{7, 7, 7})) << n;
+    EXPECT_EQ(position(), (title_position{7, 7, 7})) << n;
     EXPECT_EQ(close_input, 1) << n;
   }
 }
@@ -172,7 +172,7 @@ TEST_F(SelectionTest, NamesShowAsWrittenWithTheirPatternsLoadedFirst) {
   // The instruction bytes in order: each is followed by the control value
   // that clocks it into the instruction register.
   std::vector<unsigned char> instructions;
-  const std::vector<sim::PortWrite> writes = sim::port_writes();
+  const std::vector<sim::port_write> writes = sim::port_writes();
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
     if (writes[i].port == 888 && writes[i + 1].value == 0xC9)
       instructions.push_back(writes[i].value);

@@ -18,9 +18,9 @@ namespace {
 // Folders nested so deep under `top` that the innermost one's absolute path
 // is longer than PATH_MAX, made one step at a time through descriptors,
 // since no path can name the bottom; removed the same way.
-class DeepFolder {
+class deep_folder {
  public:
-  explicit DeepFolder(const std::string &top) {
+  explicit deep_folder(const std::string &top) {
     levels_.emplace_back(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (std::size_t i = 0; i < depth && levels_.back(); ++i) {
       mkdirat(levels_.back().get(), name_.c_str(), 0755);
@@ -28,15 +28,15 @@ class DeepFolder {
           openat(levels_.back().get(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
   }
-  ~DeepFolder() {
+  ~deep_folder() {
     if (levels_.back()) unlinkat(levels_.back().get(), "disc", AT_REMOVEDIR);
     while (levels_.size() > 1) {
       levels_.pop_back();
       unlinkat(levels_.back().get(), name_.c_str(), AT_REMOVEDIR);
     }
   }
-  DeepFolder(const DeepFolder &) = delete;
-  DeepFolder &operator=(const DeepFolder &) = delete;
+  deep_folder(const deep_folder &) = delete;
+  deep_folder &operator=(const deep_folder &) = delete;
 
   bool made() const { return levels_.size() == depth + 1 && levels_.back(); }
   int bottom() const { return levels_.back().get(); }
@@ -76,8 +76,8 @@ int run_in(int directory, const std::vector<std::string> &arguments, std::string
 }
 
 TEST(SimOptions, DiscFolderWithoutAnAbsolutePathIsRefusedLikeAMissingOne) {
-  TemporaryFolder scratch;
-  DeepFolder deep(scratch.path());
+  temporary_folder scratch;
+  deep_folder deep(scratch.path());
   ASSERT_TRUE(deep.made());
   ASSERT_EQ(mkdirat(deep.bottom(), "disc", 0755), 0);
 

@@ -21,29 +21,29 @@
 
 namespace {
 
-using sim::RunningMode;
+using sim::player_mode;
 
-class DriveFrontTest : public MachineFixture {
+class DriveFrontTest : public machine_fixture {
  protected:
   static void play_from_track_one(int fd) {
     cdrom_msf msf{0, 2, 0, 0, 2 + 36, 0};  // 00:02:00 to the lead-out of 12+9+15 s
     ASSERT_EQ(platform::drive_request(fd, CDROMPLAYMSF, &msf), 0);
   }
   static std::string front() { return sim::drive_front_line(sim::drive_view()); }
-  static RunningMode mode() { return sim::running_mode(sim::drive_view()); }
+  static player_mode mode() { return sim::running_mode(sim::drive_view()); }
 };
 
 TEST_F(DriveFrontTest, AnAudioCdShowsTrackTimeAndStateAsItPlays) {
   load_discs({audio_disc({12, 9, 15})});
   EXPECT_EQ(front(), "Drive: tray closed, audio CD of 3 tracks, track 1 00:00 stopped");
-  EXPECT_EQ(mode(), RunningMode::none) << "no mode before the player's first play";
+  EXPECT_EQ(mode(), player_mode::none) << "no mode before the player's first play";
 
   int fd = platform::drive_open();
   ASSERT_GE(fd, 0);
   play_from_track_one(fd);
   advance_seconds(7.5);
   EXPECT_EQ(front(), "Drive: tray closed, audio CD of 3 tracks, track 1 00:07 playing");
-  EXPECT_EQ(mode(), RunningMode::audio);
+  EXPECT_EQ(mode(), player_mode::audio);
   advance_seconds(6);
   EXPECT_EQ(front(), "Drive: tray closed, audio CD of 3 tracks, track 2 00:01 playing");
   ASSERT_EQ(platform::drive_request(fd, CDROMPAUSE, nullptr), 0);
@@ -53,12 +53,12 @@ TEST_F(DriveFrontTest, AnAudioCdShowsTrackTimeAndStateAsItPlays) {
   advance_seconds(60);
   EXPECT_EQ(front(), "Drive: tray closed, audio CD of 3 tracks, track 3 00:14 stopped")
       << "the head rests on the last frame played";
-  EXPECT_EQ(mode(), RunningMode::audio) << "the mode runs on after the disc's end";
+  EXPECT_EQ(mode(), player_mode::audio) << "the mode runs on after the disc's end";
 
   ASSERT_EQ(platform::drive_request(fd, CDROMEJECT, nullptr), 0);
   platform::drive_close(fd);
   EXPECT_EQ(front(), "Drive: tray open, no disc");
-  EXPECT_EQ(mode(), RunningMode::none);
+  EXPECT_EQ(mode(), player_mode::none);
 }
 
 TEST_F(DriveFrontTest, OtherDiscsShowTheirKindAndAMountedDataDiscIsTheMp3Mode) {
@@ -69,25 +69,25 @@ TEST_F(DriveFrontTest, OtherDiscsShowTheirKindAndAMountedDataDiscIsTheMp3Mode) {
                                        disc_mount_flags),
             0);
   EXPECT_EQ(front(), "Drive: tray closed, data disc (mounted)");
-  EXPECT_EQ(mode(), RunningMode::mp3);
+  EXPECT_EQ(mode(), player_mode::mp3);
   EXPECT_EQ(platform::unmount_filesystem(platform::cdrom_mount_point()), 0);
 
   sim::drive_insert(blank_disc());
   EXPECT_EQ(front(), "Drive: tray closed, unreadable disc");
-  EXPECT_EQ(mode(), RunningMode::none);
+  EXPECT_EQ(mode(), player_mode::none);
   sim::drive_remove();
   EXPECT_EQ(front(), "Drive: tray closed, no disc");
 }
 
 TEST(KeyHelpTest, EachModeListsItsOwnMeanings) {
-  const std::string audio = sim::key_help(RunningMode::audio);
-  const std::string mp3 = sim::key_help(RunningMode::mp3);
+  const std::string audio = sim::key_help(player_mode::audio);
+  const std::string mp3 = sim::key_help(player_mode::mp3);
   EXPECT_NE(audio.find("next track"), std::string::npos);
   EXPECT_EQ(audio.find("artist"), std::string::npos);
   EXPECT_EQ(audio.find("fwd/rew"), std::string::npos) << "R and F do nothing on an audio CD";
   EXPECT_NE(mp3.find("artist"), std::string::npos);
   EXPECT_EQ(mp3.find("track"), std::string::npos);
-  EXPECT_NE(std::string(sim::key_help(RunningMode::none)), audio);
+  EXPECT_NE(std::string(sim::key_help(player_mode::none)), audio);
 }
 
 TEST(DecoderLineTest, NamesTheTitleAndItsFrames) {
@@ -96,7 +96,7 @@ TEST(DecoderLineTest, NamesTheTitleAndItsFrames) {
             "Decoder gets: A/B/01 x.mp3, frame 120 of 300");
 }
 
-class TitleFramesTest : public MachineFixture {
+class TitleFramesTest : public machine_fixture {
  protected:
   std::string write_title(const mkdisc::title_options &options, const std::string &name) {
     const auto bytes = mkdisc::title_bytes(options, {"t", "a", "b"}, 1);
@@ -171,8 +171,8 @@ TEST_F(TitleFramesTest, TheFeedIsTheTitleFileThatThePlayersGroupReads) {
   ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the reader could not open its files";
   close(ready[0]);
 
-  sim::DecoderFeedWatch watch;
-  const sim::DecoderFeed feed = watch.look(reader, disc);
+  sim::decoder_feed_watch watch;
+  const sim::decoder_feed feed = watch.look(reader, disc);
   kill(reader, SIGKILL);
   waitpid(reader, nullptr, 0);
   EXPECT_EQ(feed.title, "Artist/Album/01 Song.mp3");

@@ -70,7 +70,7 @@ namespace {
 // The stand-in as the player starts it, fed through a pipe: starved, it
 // says it is dry when asked; fed again, it logs the underrun it heard.
 TEST(PcmSink, ReportsEachUnderrunAndTheCountOnRequest) {
-  TemporaryFolder folder;
+  temporary_folder folder;
   const std::string log = folder.file("underruns");
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);

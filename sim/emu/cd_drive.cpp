@@ -35,7 +35,7 @@ std::unordered_map<int, std::uint64_t> &opened_media() {
   return table;
 }
 
-struct Answer {
+struct drive_answer {
   int error = 0;
   std::string detail;  // what the drive understood, for the log
   int value = 0;       // what a request that succeeds returns
@@ -63,19 +63,19 @@ void put_address(cdrom_addr &address, int format, int frames) {
   address.msf.frame = static_cast<unsigned char>(frames % frames_per_second);
 }
 
-unsigned char control_bits(const LoadedDisc &disc) {
-  return disc.kind == Disc::Kind::data ? CDROM_DATA_TRACK : 0;
+unsigned char control_bits(const loaded_disc &disc) {
+  return disc.kind == emulated_disc::disc_kind::data ? CDROM_DATA_TRACK : 0;
 }
 
-Answer read_toc_header(const DriveState &state, cdrom_tochdr &header) {
+drive_answer read_toc_header(const drive_state &state, cdrom_tochdr &header) {
   if (state.disc.tracks == 0) return {EIO, ""};
   header.cdth_trk0 = 1;
   header.cdth_trk1 = static_cast<unsigned char>(state.disc.tracks);
   return {0, "1-" + std::to_string(state.disc.tracks)};
 }
 
-Answer read_toc_entry(const DriveState &state, cdrom_tocentry &entry) {
-  const LoadedDisc &disc = state.disc;
+drive_answer read_toc_entry(const drive_state &state, cdrom_tocentry &entry) {
+  const loaded_disc &disc = state.disc;
   const bool lead_out = entry.cdte_track == CDROM_LEADOUT;
   const std::string which = lead_out ? "leadout" : std::to_string(entry.cdte_track);
   if (!known_format(entry.cdte_format)) return {EINVAL, which};
@@ -85,7 +85,7 @@ Answer read_toc_entry(const DriveState &state, cdrom_tocentry &entry) {
   entry.cdte_adr = 1;
   entry.cdte_ctrl = control_bits(disc);
   // The sr driver derives the data mode from the control bits alone.
-  entry.cdte_datamode = disc.kind == Disc::Kind::data ? 1 : 0;
+  entry.cdte_datamode = disc.kind == emulated_disc::disc_kind::data ? 1 : 0;
   put_address(entry.cdte_addr, entry.cdte_format, start);
   return {0, which + " " + msf_text(start)};
 }
@@ -103,17 +103,17 @@ const char *status_word(int status) {
   }
 }
 
-Answer read_subchannel(DriveState &state, cdrom_subchnl &channel, std::int64_t now) {
+drive_answer read_subchannel(drive_state &state, cdrom_subchnl &channel, std::int64_t now) {
   if (!known_format(channel.cdsc_format)) return {EINVAL, ""};
   int status = CDROM_AUDIO_NO_STATUS;
-  if (state.audio == AudioState::playing) status = CDROM_AUDIO_PLAY;
-  if (state.audio == AudioState::paused) status = CDROM_AUDIO_PAUSED;
-  if (state.audio == AudioState::completed) {
+  if (state.audio == audio_state::playing) status = CDROM_AUDIO_PLAY;
+  if (state.audio == audio_state::paused) status = CDROM_AUDIO_PAUSED;
+  if (state.audio == audio_state::completed) {
     // Reported once; the drive has nothing to say about the play after that.
     status = CDROM_AUDIO_COMPLETED;
-    state.audio = AudioState::idle;
+    state.audio = audio_state::idle;
   }
-  const LoadedDisc &disc = state.disc;
+  const loaded_disc &disc = state.disc;
   const int position = head_position(state, now);
   const int track = track_at(disc, position);
   channel.cdsc_audiostatus = static_cast<unsigned char>(status);
@@ -139,8 +139,8 @@ bool unknown_to_data_only_drive(unsigned long request) {
 }
 bool no_analog_audio() { return machine_config().no_analog_audio; }
 
-Answer read_audio(DriveState &state, cdrom_read_audio &request) {
-  Answer result;
+drive_answer read_audio(drive_state &state, cdrom_read_audio &request) {
+  drive_answer result;
   result.error = read_audio_sectors(state.disc, request, result.detail);
   if (result.error == 0) {
     const cdrom_msf0 &msf = request.addr.msf;
@@ -154,13 +154,13 @@ Answer read_audio(DriveState &state, cdrom_read_audio &request) {
 // The kernel's CDROMEJECT unlocks the door before it moves the tray; the
 // data-only drive keeps it locked through that and refuses with the SCSI
 // status the kernel hands back as a positive result.
-Answer eject(DriveState &state, std::int64_t now) {
+drive_answer eject(drive_state &state, std::int64_t now) {
   if (data_only() && state.door_locked) return {0, "locked", 2};
   return {eject_disc(state, now), ""};
 }
 
 // The option requests take their argument by value and answer the options.
-Answer change_options(DriveState &state, unsigned long request, unsigned long bits) {
+drive_answer change_options(drive_state &state, unsigned long request, unsigned long bits) {
   if (request == CDROM_SET_OPTIONS) {
     state.options |= static_cast<int>(bits);
   } else {
@@ -171,13 +171,14 @@ Answer change_options(DriveState &state, unsigned long request, unsigned long bi
   return {0, detail, state.options};
 }
 
-Answer play_msf(DriveState &state, const cdrom_msf &msf, std::int64_t now) {
+drive_answer play_msf(drive_state &state, const cdrom_msf &msf, std::int64_t now) {
   const int start = frames_of(msf.cdmsf_min0, msf.cdmsf_sec0, msf.cdmsf_frame0);
   const int end = frames_of(msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
   const std::string range = msf_text(start) + "-" + msf_text(end);
   // The SCSI answer "invalid command operation code", as the sr driver
   // hands it on; a data track is refused as on any drive.
-  if (no_analog_audio() && state.disc.kind == Disc::Kind::audio) return {EOPNOTSUPP, range};
+  if (no_analog_audio() && state.disc.kind == emulated_disc::disc_kind::audio)
+    return {EOPNOTSUPP, range};
   // Seconds and frames out of range are an invalid field to the drive.
   const bool valid = msf.cdmsf_sec0 < 60 && msf.cdmsf_sec1 < 60 &&
                      msf.cdmsf_frame0 < frames_per_second && msf.cdmsf_frame1 < frames_per_second;
@@ -186,7 +187,7 @@ Answer play_msf(DriveState &state, const cdrom_msf &msf, std::int64_t now) {
 
 // The request proper, once the descriptor is known to be a drive of the
 // disc that is in it now.
-Answer answer(DriveState &state, unsigned long request, void *argument, std::int64_t now) {
+drive_answer answer(drive_state &state, unsigned long request, void *argument, std::int64_t now) {
   switch (request) {
     case CDROMPAUSE:
       return {pause_play(state, now), ""};
@@ -269,7 +270,7 @@ std::string request_name(unsigned long request) {
 // The log line: the request, what the drive understood, and how it ended.
 // Plays say "ok" outright; other requests only say when they failed or
 // answered a value.
-std::string log_line(unsigned long request, const Answer &result) {
+std::string log_line(unsigned long request, const drive_answer &result) {
   std::string line = request_name(request);
   if (!result.detail.empty()) line += " " + result.detail;
   if (result.error != 0) return line + " " + error_name(result.error);
@@ -283,12 +284,12 @@ std::string log_line(unsigned long request, const Answer &result) {
 namespace platform {
 
 int drive_open() {
-  const sim::DriveCommand command;
-  sim::DriveLock lock;
+  const sim::drive_command command;
+  sim::drive_lock lock;
   int error = 0;
   int fd = -1;
   sim::auto_close_tray(lock.state());
-  if (lock.state().disc.kind == sim::Disc::Kind::empty) {
+  if (lock.state().disc.kind == sim::emulated_disc::disc_kind::empty) {
     error = ENOMEDIUM;
   } else {
     fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -306,9 +307,9 @@ int drive_open() {
 }
 
 int drive_request(int fd, unsigned long request, void *argument) {
-  const sim::DriveCommand command;
-  sim::DriveLock lock;
-  sim::Answer result;
+  const sim::drive_command command;
+  sim::drive_lock lock;
+  sim::drive_answer result;
   const auto opened = sim::opened_media().find(fd);
   if (fcntl(fd, F_GETFD) == -1) {
     result.error = EBADF;
@@ -338,8 +339,8 @@ int drive_request(int fd, unsigned long request, void *argument) {
 }
 
 int drive_close(int fd) {
-  const sim::DriveCommand command;
-  sim::DriveLock lock;
+  const sim::drive_command command;
+  sim::drive_lock lock;
   sim::opened_media().erase(fd);
   const int result = close(fd);
   const int error = errno;

@@ -29,18 +29,18 @@ inline constexpr int display_columns = 40;
 // The two lines as a person reads them on the glass of an A00 module
 // (glass.h): display_columns cells each, in UTF-8; blanks when the display
 // is off.
-struct DisplayView {
+struct display_snapshot {
   std::string line1;
   std::string line2;
 };
 
-struct PortWrite {
+struct port_write {
   unsigned short port;
   unsigned char value;
   std::int64_t time_nanoseconds;  // monotonic clock
 };
 
-DisplayView display_view();
+display_snapshot display_view();
 // The eight character-generator slots, drawn with the letter each draws
 // (pattern_drawing() in glass.h).
 std::string display_patterns();
@@ -48,7 +48,7 @@ std::uint64_t display_busy_violations();
 
 // The port writes since the last clear_port_writes() (or reset). The log is
 // bounded; port_writes_dropped() counts what did not fit.
-std::vector<PortWrite> port_writes();
+std::vector<port_write> port_writes();
 std::uint64_t port_writes_dropped();
 void clear_port_writes();
 

@@ -21,9 +21,9 @@ inline constexpr unsigned char register_select_pin = 0x08;
 inline constexpr unsigned char direction_bit = 0x20;  // set: the port stops driving D0-D7
 inline constexpr unsigned char floating_lines = 0xFF;
 
-inline Hd44780Pins display_pins(unsigned char data_register, unsigned char control_register) {
+inline hd44780_pins display_pins(unsigned char data_register, unsigned char control_register) {
   const unsigned char levels = control_register ^ inverted_control_bits;
-  Hd44780Pins pins;
+  hd44780_pins pins;
   pins.read = levels & read_write_pin;
   pins.enable = levels & enable_pin;
   pins.register_select_data = levels & register_select_pin;

@@ -10,14 +10,14 @@
 
 namespace sim {
 
-void DisplayPort::power_on(std::int64_t now_nanoseconds) {
+void display_port::power_on(std::int64_t now_nanoseconds) {
   controller_.reset();
   data_register_ = 0;
   control_register_ = power_on_control;
   drive(now_nanoseconds);
 }
 
-bool DisplayPort::write(unsigned int offset, unsigned char value, std::int64_t now_nanoseconds) {
+bool display_port::write(unsigned int offset, unsigned char value, std::int64_t now_nanoseconds) {
   if (offset == data_offset) {
     data_register_ = value;
   } else if (offset == control_offset) {
@@ -32,7 +32,7 @@ bool DisplayPort::write(unsigned int offset, unsigned char value, std::int64_t n
 // With the direction bit clear the port drives D0-D7 itself and reads back
 // its own byte, whatever the display does; with it set, the lines carry
 // what the controller drives, or float high.
-unsigned char DisplayPort::read(unsigned int offset, std::int64_t now_nanoseconds) const {
+unsigned char display_port::read(unsigned int offset, std::int64_t now_nanoseconds) const {
   switch (offset) {
     case data_offset:
       if (!(control_register_ & direction_bit)) return data_register_;
@@ -47,15 +47,15 @@ unsigned char DisplayPort::read(unsigned int offset, std::int64_t now_nanosecond
   }
 }
 
-Screen DisplayPort::screen() const {
-  Screen shown;
+screen_contents display_port::screen() const {
+  screen_contents shown;
   controller_.shown_line(1, shown.codes[0]);
   controller_.shown_line(2, shown.codes[1]);
   shown.generator_ram = controller_.generator_ram();
   return shown;
 }
 
-std::string Screen::line(int number) const {
+std::string screen_contents::line(int number) const {
   std::string cells;
   for (const char code : codes[number == 1 ? 0 : 1]) {
     cells += glass_cell(static_cast<unsigned char>(code), generator_ram);
@@ -63,19 +63,19 @@ std::string Screen::line(int number) const {
   return cells;
 }
 
-std::string Screen::whole() const { return "|" + line(1) + "|" + line(2) + "|"; }
+std::string screen_contents::whole() const { return "|" + line(1) + "|" + line(2) + "|"; }
 
 // Most port writes change nothing in view; the glass is read only when the
 // codes or the patterns did change, and a changed pattern no cell shows
 // changes nothing.
-bool Screen::operator==(const Screen &other) const {
+bool screen_contents::operator==(const screen_contents &other) const {
   if (std::memcmp(codes, other.codes, sizeof codes) == 0 && generator_ram == other.generator_ram) {
     return true;
   }
   return whole() == other.whole();
 }
 
-void DisplayPort::drive(std::int64_t now_nanoseconds) {
+void display_port::drive(std::int64_t now_nanoseconds) {
   controller_.drive(display_pins(data_register_, control_register_), now_nanoseconds);
 }
 

@@ -20,18 +20,18 @@ namespace sim {
 // character-generator RAM their slots draw from. Two screens are the same
 // when a person sees the same on the glass (glass.h), which is also the
 // text they are read as.
-struct Screen {
-  char codes[2][Hd44780::columns];
-  GeneratorRam generator_ram;
+struct screen_contents {
+  char codes[2][hd44780::columns];
+  character_generator_ram generator_ram;
 
-  // Line 1 or 2 as the glass shows it: Hd44780::columns cells in UTF-8.
+  // Line 1 or 2 as the glass shows it: hd44780::columns cells in UTF-8.
   std::string line(int number) const;
   // One display log line without its newline: "|" line 1 "|" line 2 "|".
   std::string whole() const;
-  bool operator==(const Screen &other) const;
+  bool operator==(const screen_contents &other) const;
 };
 
-class DisplayPort {
+class display_port {
  public:
   // The registers as offsets from the port's base.
   static constexpr unsigned int data_offset = 0;
@@ -44,7 +44,7 @@ class DisplayPort {
   // inverts bit 7 (Busy).
   static constexpr unsigned char idle_status = 0x7F;
 
-  DisplayPort() { power_on(0); }
+  display_port() { power_on(0); }
 
   // The port's registers and the controller as they come up, the pins
   // driven from those registers at `now_nanoseconds`.
@@ -58,13 +58,13 @@ class DisplayPort {
   // as an empty I/O address reads.
   unsigned char read(unsigned int offset, std::int64_t now_nanoseconds) const;
 
-  Screen screen() const;
-  const Hd44780 &controller() const { return controller_; }
+  screen_contents screen() const;
+  const hd44780 &controller() const { return controller_; }
 
  private:
   void drive(std::int64_t now_nanoseconds);
 
-  Hd44780 controller_;
+  hd44780 controller_;
   unsigned char data_register_ = 0;
   unsigned char control_register_ = power_on_control;
 };

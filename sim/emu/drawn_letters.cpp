@@ -15,12 +15,12 @@ namespace sim {
 
 namespace {
 
-struct Drawing {
+struct letter_drawing {
   const char *letter;
   const char *rows;  // pattern_rows groups of five, separated by blanks
 };
 
-constexpr Drawing drawings[] = {
+constexpr letter_drawing drawings[] = {
     {"\\", "..... #.... .#... ..#.. ...#. ....# ..... ....."},
     {"~", "..... ..... ..... .##.# #..#. ..... ..... ....."},
     {"¡", "..#.. ..... ..#.. ..#.. ..#.. ..#.. ..#.. ....."},
@@ -152,8 +152,8 @@ constexpr Drawing drawings[] = {
     {"€", "..### .#... ####. .#... ####. .#... ..### ....."},
 };
 
-Pattern pattern_of(const char *rows) {
-  Pattern pattern{};
+dot_pattern pattern_of(const char *rows) {
+  dot_pattern pattern{};
   for (int row = 0; row < pattern_rows; ++row, ++rows) {
     for (int dot = 0; dot < 5; ++dot, ++rows) {
       pattern[row] = static_cast<unsigned char>(pattern[row] << 1 | (*rows == '#'));
@@ -162,10 +162,10 @@ Pattern pattern_of(const char *rows) {
   return pattern;
 }
 
-const std::vector<std::pair<Pattern, const char *>> &known() {
+const std::vector<std::pair<dot_pattern, const char *>> &known() {
   static const auto patterns = [] {
-    std::vector<std::pair<Pattern, const char *>> made;
-    for (const Drawing &drawing : drawings)
+    std::vector<std::pair<dot_pattern, const char *>> made;
+    for (const letter_drawing &drawing : drawings)
       made.emplace_back(pattern_of(drawing.rows), drawing.letter);
     return made;
   }();
@@ -174,7 +174,7 @@ const std::vector<std::pair<Pattern, const char *>> &known() {
 
 }  // namespace
 
-const char *drawn_letter(const Pattern &pattern) {
+const char *drawn_letter(const dot_pattern &pattern) {
   const auto &patterns = known();
   const auto found = std::find_if(patterns.begin(), patterns.end(),
                                   [&](const auto &entry) { return entry.first == pattern; });

@@ -8,9 +8,9 @@
 
 namespace sim {
 
-struct DriveView {
+struct drive_snapshot {
   bool disc_present = false;
-  Disc::Kind kind = Disc::Kind::empty;
+  emulated_disc::disc_kind kind = emulated_disc::disc_kind::empty;
   int disc_index = -1;   // index into machine_config().discs, -1: none
   bool playing = false;  // audio playing (not paused, not past the end)
   bool paused = false;
@@ -31,11 +31,11 @@ struct DriveView {
   int selected_speed = 0;
 };
 
-DriveView drive_view();
+drive_snapshot drive_view();
 
 // Puts `disc` into the drive now (test convenience; the simulator swaps
 // discs by itself after each eject).
-void drive_insert(const Disc &disc);
+void drive_insert(const emulated_disc &disc);
 void drive_remove();
 
 // A scratch under the head, for tests: the next audio read takes

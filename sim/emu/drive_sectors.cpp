@@ -28,7 +28,7 @@ constexpr double amplitude = 8000;
 // Semitones up from 220 Hz, two octaves round.
 double pitch_of(int track) { return 220.0 * std::exp2(((track - 1) % 24) / 12.0); }
 
-void fill_sector(const LoadedDisc &disc, int frame, std::uint8_t *sector) {
+void fill_sector(const loaded_disc &disc, int frame, std::uint8_t *sector) {
   const int track = track_at(disc, frame);
   const int within = frame - disc.track_start[track - 1];
   const double step = 2 * std::numbers::pi * pitch_of(track) / sample_rate;
@@ -46,7 +46,7 @@ void fill_sector(const LoadedDisc &disc, int frame, std::uint8_t *sector) {
   std::memcpy(sector, stamp, 10);
 }
 
-bool unreadable(const LoadedDisc &disc, int frame) {
+bool unreadable(const loaded_disc &disc, int frame) {
   for (int i = 0; i < disc.unreadable_count; ++i) {
     if (disc.unreadable[i] == frame) return true;
   }
@@ -55,7 +55,7 @@ bool unreadable(const LoadedDisc &disc, int frame) {
 
 }  // namespace
 
-int read_audio_sectors(const LoadedDisc &disc, cdrom_read_audio &request, std::string &detail) {
+int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::string &detail) {
   int first = 0;
   if (request.addr_format == CDROM_LBA) {
     first = request.addr.lba + first_track_frame;
@@ -74,7 +74,7 @@ int read_audio_sectors(const LoadedDisc &disc, cdrom_read_audio &request, std::s
     return EIO;
   }
   // A data track holds no audio sectors: the drive reports an illegal mode.
-  if (disc.kind != Disc::Kind::audio) return EIO;
+  if (disc.kind != emulated_disc::disc_kind::audio) return EIO;
   for (int i = 0; i < request.nframes; ++i) {
     if (unreadable(disc, first + i)) return EIO;
   }

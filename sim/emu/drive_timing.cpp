@@ -22,7 +22,7 @@ namespace sim {
 namespace {
 
 // The speed a read runs at, in multiples of 1x; 0: no time at all.
-int reading_speed(const DriveState &state) {
+int reading_speed(const drive_state &state) {
   const int top = machine_config().drive_top_speed;
   if (top <= 0) return 0;
   return state.selected_speed > 0 ? std::min(state.selected_speed, top) : top;
@@ -33,7 +33,7 @@ std::int64_t stall_period() { return std::llround(machine_config().stall_every_s
 // The stall, in milliseconds, that a read starting at `now` meets: the one
 // a test asked for, and the periodic one when it is due. Stall points that
 // passed while nothing was read (a long pause) make one stall, not several.
-int due_stall(DriveState &state, std::int64_t now) {
+int due_stall(drive_state &state, std::int64_t now) {
   int stall = state.asked_stall_milliseconds;
   state.asked_stall_milliseconds = 0;
   const std::int64_t period = stall_period();
@@ -46,32 +46,32 @@ int due_stall(DriveState &state, std::int64_t now) {
 
 }  // namespace
 
-void start_stall_clock(DriveState &state) {
+void start_stall_clock(drive_state &state) {
   const bool stalls = machine_config().stall_milliseconds > 0 && stall_period() > 0;
   state.next_stall_at = 0;
-  if (stalls && state.disc.kind == Disc::Kind::audio) {
+  if (stalls && state.disc.kind == emulated_disc::disc_kind::audio) {
     state.next_stall_at = util::monotonic_ns() + stall_period();
   }
 }
 
-int select_speed(DriveState &state, unsigned long speed) {
+int select_speed(drive_state &state, unsigned long speed) {
   // The drive settles on the nearest speed it has; asking more than its top
   // speed gets the top speed.
   state.selected_speed = static_cast<int>(std::min<unsigned long>(speed, 0xFFFF));
   return 0;
 }
 
-void take_read_time(DriveLock &lock, const cdrom_read_audio &request) {
+void take_read_time(drive_lock &lock, const cdrom_read_audio &request) {
   // Requests the kernel refuses never reach the drive.
   if (request.nframes < 1 || request.nframes > CD_FRAMES || request.buf == nullptr) return;
-  DriveState &state = lock.state();
+  drive_state &state = lock.state();
   const std::int64_t start = util::monotonic_ns();
   const int speed = reading_speed(state);
   std::int64_t duration = 0;
   if (speed > 0)
     duration = std::int64_t{request.nframes} * 1000000000 / (frames_per_second * speed);
   int stall = 0;
-  if (state.disc.kind == Disc::Kind::audio) stall = due_stall(state, start);
+  if (state.disc.kind == emulated_disc::disc_kind::audio) stall = due_stall(state, start);
   if (stall > 0) {
     log_drive_line("STALL " + std::to_string(stall) + " ms");
     state.stalling = true;

@@ -4,7 +4,7 @@
 // in it, where a blocking open that closes the tray finds it again.
 //
 // Nobody sits at the tray, so a swap is due rather than done: every entry
-// into the drive (DriveLock) first puts in whatever discs the emulated clock
+// into the drive (drive_lock) first puts in whatever discs the emulated clock
 // says have gone in since the last look.
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,15 +28,15 @@ namespace sim {
 
 namespace {
 
-struct SharedDrive {
-  SharedMutex mutex;
-  SharedCondition changed;  // a stall was cut short
-  SharedMutex commands;     // the command channel (DriveCommand)
-  DriveState state;
+struct shared_drive_memory {
+  process_mutex mutex;
+  process_condition changed;  // a stall was cut short
+  process_mutex commands;     // the command channel (drive_command)
+  drive_state state;
 };
 
-SharedDrive &shared_drive() {
-  static SharedDrive *drive = make_shared_object<SharedDrive>();
+shared_drive_memory &shared_drive() {
+  static shared_drive_memory *drive = make_shared_object<shared_drive_memory>();
   return *drive;
 }
 
@@ -101,7 +101,7 @@ int data_track_frames(const std::filesystem::path &root) {
   return static_cast<int>(std::clamp<std::uintmax_t>(sectors, 4 * frames_per_second, longest));
 }
 
-void schedule_next_disc(DriveState &state, std::int64_t from) {
+void schedule_next_disc(drive_state &state, std::int64_t from) {
   if (state.sequence + 1 >= static_cast<int>(machine_config().discs.size())) return;
   state.swap_pending = true;
   state.swap_at = from + std::llround(machine_config().swap_delay_seconds * 1e9);
@@ -109,7 +109,7 @@ void schedule_next_disc(DriveState &state, std::int64_t from) {
 
 // An entry of kind empty leaves the tray empty for one delay, then the next
 // disc goes in; so several swaps may be due at one look.
-void settle_tray(DriveState &state, std::int64_t now) {
+void settle_tray(drive_state &state, std::int64_t now) {
   const auto &discs = machine_config().discs;
   while (state.swap_pending && now >= state.swap_at) {
     state.swap_pending = false;
@@ -117,12 +117,13 @@ void settle_tray(DriveState &state, std::int64_t now) {
     if (next >= static_cast<int>(discs.size())) break;
     state.sequence = next;
     load_disc(state, discs[next], next);
-    if (discs[next].kind == Disc::Kind::empty) schedule_next_disc(state, state.swap_at);
+    if (discs[next].kind == emulated_disc::disc_kind::empty)
+      schedule_next_disc(state, state.swap_at);
   }
 }
 
-void reset_audio(DriveState &state) {
-  state.audio = AudioState::idle;
+void reset_audio(drive_state &state) {
+  state.audio = audio_state::idle;
   state.play_start = 0;
   state.play_end = 0;
   state.position = state.disc.tracks > 0 ? state.disc.track_start[0] : 0;
@@ -130,45 +131,45 @@ void reset_audio(DriveState &state) {
 
 }  // namespace
 
-DriveLock::DriveLock() : state_(shared_drive().state) {
+drive_lock::drive_lock() : state_(shared_drive().state) {
   shared_drive().mutex.lock();
   now_ = now_nanoseconds();
   settle_tray(state_, now_);
   settle_audio(state_, now_);
 }
 
-DriveLock::~DriveLock() { shared_drive().mutex.unlock(); }
+drive_lock::~drive_lock() { shared_drive().mutex.unlock(); }
 
-void DriveLock::wait_until(std::int64_t deadline) {
+void drive_lock::wait_until(std::int64_t deadline) {
   shared_drive().changed.wait_until(shared_drive().mutex, deadline);
   now_ = now_nanoseconds();
   settle_tray(state_, now_);
   settle_audio(state_, now_);
 }
 
-void DriveLock::notify_all() { shared_drive().changed.notify_all(); }
+void drive_lock::notify_all() { shared_drive().changed.notify_all(); }
 
-DriveCommand::DriveCommand() { shared_drive().commands.lock(); }
+drive_command::drive_command() { shared_drive().commands.lock(); }
 
-DriveCommand::~DriveCommand() { shared_drive().commands.unlock(); }
+drive_command::~drive_command() { shared_drive().commands.unlock(); }
 
-void unload_disc(DriveState &state) {
-  if (state.disc.kind != Disc::Kind::empty) ++state.media;
-  state.disc = LoadedDisc{};
+void unload_disc(drive_state &state) {
+  if (state.disc.kind != emulated_disc::disc_kind::empty) ++state.media;
+  state.disc = loaded_disc{};
   reset_audio(state);
 }
 
-void load_disc(DriveState &state, const Disc &disc, int index) {
+void load_disc(drive_state &state, const emulated_disc &disc, int index) {
   unload_disc(state);
   state.tray_open = false;
-  state.tray = LoadedDisc{};
-  if (disc.kind == Disc::Kind::empty) return;
+  state.tray = loaded_disc{};
+  if (disc.kind == emulated_disc::disc_kind::empty) return;
   ++state.media;
-  LoadedDisc &loaded = state.disc;
+  loaded_disc &loaded = state.disc;
   loaded.kind = disc.kind;
   loaded.index = index;
   int frame = first_track_frame;
-  if (disc.kind == Disc::Kind::audio) {
+  if (disc.kind == emulated_disc::disc_kind::audio) {
     const int count = std::min<int>(disc.track_seconds.size(), max_disc_tracks);
     for (int i = 0; i < count; ++i) {
       loaded.track_start[i] = frame;
@@ -179,7 +180,7 @@ void load_disc(DriveState &state, const Disc &disc, int index) {
       if (track < 1 || track > count || loaded.unreadable_count == max_unreadable_sectors) continue;
       loaded.unreadable[loaded.unreadable_count++] = loaded.track_start[track - 1] + sector;
     }
-  } else if (disc.kind == Disc::Kind::data) {
+  } else if (disc.kind == emulated_disc::disc_kind::data) {
     const std::filesystem::path folder = std::filesystem::absolute(disc.folder);
     folder.string().copy(loaded.folder, sizeof loaded.folder - 1);
     loaded.track_start[0] = frame;
@@ -191,10 +192,10 @@ void load_disc(DriveState &state, const Disc &disc, int index) {
   start_stall_clock(state);
 }
 
-int eject_disc(DriveState &state, std::int64_t now) {
+int eject_disc(drive_state &state, std::int64_t now) {
   // A mounted file system keeps the device in use; the driver refuses then.
   if (state.mounted) return EBUSY;
-  const LoadedDisc ejected = state.disc;
+  const loaded_disc ejected = state.disc;
   unload_disc(state);
   state.tray_open = true;
   state.tray = ejected;
@@ -204,43 +205,43 @@ int eject_disc(DriveState &state, std::int64_t now) {
   return 0;
 }
 
-void auto_close_tray(DriveState &state) {
+void auto_close_tray(drive_state &state) {
   if (!state.tray_open || (state.options & CDO_AUTO_CLOSE) == 0) return;
   log_drive_line("TRAY closed");
   state.tray_open = false;
   // The disc is back before the person could take it: no swap follows.
   state.swap_pending = false;
-  if (state.tray.kind == Disc::Kind::empty) return;
+  if (state.tray.kind == emulated_disc::disc_kind::empty) return;
   ++state.media;
   state.disc = state.tray;
-  state.tray = LoadedDisc{};
+  state.tray = loaded_disc{};
   reset_audio(state);
   start_stall_clock(state);
 }
 
 void reset_drive_emulator() {
-  DriveLock lock;
-  DriveState &state = lock.state();
+  drive_lock lock;
+  drive_state &state = lock.state();
   const std::uint64_t media = state.media;
-  state = DriveState{};
+  state = drive_state{};
   // Descriptors opened before the reset must not fit the new disc.
   state.media = media + 1;
   const auto &discs = machine_config().discs;
   if (discs.empty()) return;
   state.sequence = 0;
   load_disc(state, discs[0], 0);
-  if (discs[0].kind == Disc::Kind::empty) schedule_next_disc(state, lock.now());
+  if (discs[0].kind == emulated_disc::disc_kind::empty) schedule_next_disc(state, lock.now());
 }
 
-DriveView drive_view() {
-  DriveLock lock;
-  const DriveState &state = lock.state();
-  DriveView view;
-  view.disc_present = state.disc.kind != Disc::Kind::empty;
+drive_snapshot drive_view() {
+  drive_lock lock;
+  const drive_state &state = lock.state();
+  drive_snapshot view;
+  view.disc_present = state.disc.kind != emulated_disc::disc_kind::empty;
   view.kind = state.disc.kind;
   view.disc_index = view.disc_present ? state.disc.index : -1;
-  view.playing = state.audio == AudioState::playing;
-  view.paused = state.audio == AudioState::paused;
+  view.playing = state.audio == audio_state::playing;
+  view.paused = state.audio == audio_state::paused;
   view.play_start_frame = state.play_start;
   view.play_end_frame = state.play_end;
   view.ejects = state.ejects;
@@ -256,19 +257,19 @@ DriveView drive_view() {
   return view;
 }
 
-void drive_insert(const Disc &disc) {
-  DriveLock lock;
+void drive_insert(const emulated_disc &disc) {
+  drive_lock lock;
   lock.state().swap_pending = false;
   load_disc(lock.state(), disc, -1);
 }
 
 void drive_stall_next_read(int milliseconds) {
-  DriveLock lock;
+  drive_lock lock;
   lock.state().asked_stall_milliseconds = milliseconds;
 }
 
 void drive_end_stall() {
-  DriveLock lock;
+  drive_lock lock;
   lock.state().asked_stall_milliseconds = 0;
   if (!lock.state().stalling) return;
   lock.state().stall_cut = true;
@@ -276,20 +277,20 @@ void drive_end_stall() {
 }
 
 void drive_remove() {
-  DriveLock lock;
+  drive_lock lock;
   lock.state().swap_pending = false;
   unload_disc(lock.state());
   lock.state().tray_open = false;
-  lock.state().tray = LoadedDisc{};
+  lock.state().tray = loaded_disc{};
 }
 
 int drive_claim_mount(std::string &folder) {
-  DriveLock lock;
-  DriveState &state = lock.state();
+  drive_lock lock;
+  drive_state &state = lock.state();
   // Mounting opens the device as well.
   auto_close_tray(state);
-  if (state.disc.kind == Disc::Kind::empty) return ENOMEDIUM;
-  if (state.disc.kind != Disc::Kind::data) return EINVAL;
+  if (state.disc.kind == emulated_disc::disc_kind::empty) return ENOMEDIUM;
+  if (state.disc.kind != emulated_disc::disc_kind::data) return EINVAL;
   if (state.mounted) return EBUSY;
   state.mounted = true;
   folder = state.disc.folder;
@@ -297,7 +298,7 @@ int drive_claim_mount(std::string &folder) {
 }
 
 void drive_release_mount() {
-  DriveLock lock;
+  drive_lock lock;
   lock.state().mounted = false;
 }
 

@@ -13,20 +13,20 @@ constexpr unsigned char last_slot_code = 0x0F;
 constexpr unsigned int slot_bits = 0x07;
 constexpr int dots = 5;
 
-Pattern slot_pattern(const GeneratorRam &generator_ram, unsigned int slot) {
-  Pattern pattern;
+dot_pattern slot_pattern(const character_generator_ram &generator_ram, unsigned int slot) {
+  dot_pattern pattern;
   std::copy_n(generator_ram.begin() + slot * pattern_rows, pattern_rows, pattern.begin());
   return pattern;
 }
 
 }  // namespace
 
-const char *glass_cell(unsigned char code, const GeneratorRam &generator_ram) {
+const char *glass_cell(unsigned char code, const character_generator_ram &generator_ram) {
   if (code > last_slot_code) return a00_glyph(code);
   return drawn_letter(slot_pattern(generator_ram, code & slot_bits));
 }
 
-std::string pattern_drawing(const GeneratorRam &generator_ram) {
+std::string pattern_drawing(const character_generator_ram &generator_ram) {
   std::string drawing;
   for (unsigned int slot = 0; slot < pattern_slots; ++slot) {
     // The number, a blank and the letter take one column each: five in all.

@@ -16,7 +16,7 @@ namespace sim {
 
 inline constexpr int pattern_slots = generator_bytes / pattern_rows;
 // Row 0 is the top; bit 4 of a row is its leftmost dot.
-using Pattern = std::array<unsigned char, pattern_rows>;
+using dot_pattern = std::array<unsigned char, pattern_rows>;
 
 inline constexpr char unknown_pattern[] = "▒";
 
@@ -24,13 +24,13 @@ inline constexpr char unknown_pattern[] = "▒";
 const char *a00_glyph(unsigned char code);
 
 // The letter `pattern` draws (drawn_letters.cpp), or unknown_pattern.
-const char *drawn_letter(const Pattern &pattern);
+const char *drawn_letter(const dot_pattern &pattern);
 
 // The cell showing `code`, its slot's pattern taken from `generator_ram`.
-const char *glass_cell(unsigned char code, const GeneratorRam &generator_ram);
+const char *glass_cell(unsigned char code, const character_generator_ram &generator_ram);
 
 // The eight slots side by side, each as its number and the letter it draws
 // over its rows in '#' (dot on) and '.' (dot off): nine lines.
-std::string pattern_drawing(const GeneratorRam &generator_ram);
+std::string pattern_drawing(const character_generator_ram &generator_ram);
 
 }  // namespace sim

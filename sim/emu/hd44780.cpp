@@ -9,14 +9,14 @@
 namespace sim {
 
 namespace {
-constexpr int cells = 2 * Hd44780::columns;
+constexpr int cells = 2 * hd44780::columns;
 constexpr unsigned char line2_start = 0x40;
 constexpr unsigned char busy_flag = 0x80;
 }  // namespace
 
-void Hd44780::reset() {
-  pins_ = Hd44780Pins{};
-  held_ = Hd44780Pins{};
+void hd44780::reset() {
+  pins_ = hd44780_pins{};
+  held_ = hd44780_pins{};
   std::memset(display_ram_, ' ', sizeof display_ram_);
   generator_ram_.fill(0);
   address_ = 0;
@@ -30,7 +30,7 @@ void Hd44780::reset() {
   busy_violations_ = 0;
 }
 
-void Hd44780::drive(const Hd44780Pins &pins, std::int64_t now_nanoseconds) {
+void hd44780::drive(const hd44780_pins &pins, std::int64_t now_nanoseconds) {
   const bool falling_edge = pins_.enable && !pins.enable;
   // The lines must hold still around the falling edge; a host that changes
   // RS or R/W in the same step as E still gets what stood while E was high.
@@ -39,7 +39,7 @@ void Hd44780::drive(const Hd44780Pins &pins, std::int64_t now_nanoseconds) {
   if (falling_edge) latch(now_nanoseconds);
 }
 
-void Hd44780::latch(std::int64_t now_nanoseconds) {
+void hd44780::latch(std::int64_t now_nanoseconds) {
   // Reading the busy flag and address is the one access allowed while busy.
   if (held_.read && !held_.register_select_data) return;
   if (busy(now_nanoseconds)) {
@@ -60,7 +60,7 @@ void Hd44780::latch(std::int64_t now_nanoseconds) {
   busy_until_ = now_nanoseconds + duration;
 }
 
-std::int64_t Hd44780::execute_instruction(unsigned char byte) {
+std::int64_t hd44780::execute_instruction(unsigned char byte) {
   if (byte & 0x80) {  // set display RAM address
     address_ = normalised_display_address(byte & 0x7F);
     address_in_generator_ = false;
@@ -98,7 +98,7 @@ std::int64_t Hd44780::execute_instruction(unsigned char byte) {
   return instruction_nanoseconds;
 }
 
-void Hd44780::write_data(unsigned char byte) {
+void hd44780::write_data(unsigned char byte) {
   if (address_in_generator_) {
     generator_ram_[address_] = byte & 0x1F;  // five dots a row
     move_address(increment_);
@@ -111,9 +111,9 @@ void Hd44780::write_data(unsigned char byte) {
 
 // What a data read put on the lines is display_ram_ at the address before
 // this step; the read then moves the address counter like a write.
-void Hd44780::read_data() { move_address(increment_); }
+void hd44780::read_data() { move_address(increment_); }
 
-void Hd44780::move_address(bool increment) {
+void hd44780::move_address(bool increment) {
   if (address_in_generator_) {
     address_ = (address_ + (increment ? 1 : 0x3F)) & 0x3F;
     return;
@@ -125,28 +125,28 @@ void Hd44780::move_address(bool increment) {
   address_ = static_cast<unsigned char>(cell);
 }
 
-void Hd44780::shift_display(bool left) {
+void hd44780::shift_display(bool left) {
   const int span = address_span();
   display_shift_ = (display_shift_ + (left ? 1 : span - 1)) % span;
 }
 
 // Addresses outside the memory map have no defined meaning; like the common
 // emulations, land on the start of the next line.
-unsigned char Hd44780::normalised_display_address(unsigned char address) const {
+unsigned char hd44780::normalised_display_address(unsigned char address) const {
   if (!two_lines_) return address < cells ? address : 0;
   if (address >= columns && address < line2_start) return line2_start;
   if (address >= line2_start + columns) return 0;
   return address;
 }
 
-unsigned char Hd44780::data_lines_output(std::int64_t now_nanoseconds) const {
+unsigned char hd44780::data_lines_output(std::int64_t now_nanoseconds) const {
   if (pins_.register_select_data) {
     return address_in_generator_ ? generator_ram_[address_] : display_ram_[address_];
   }
   return static_cast<unsigned char>((busy(now_nanoseconds) ? busy_flag : 0) | (address_ & 0x7F));
 }
 
-void Hd44780::shown_line(int line, char (&out)[columns]) const {
+void hd44780::shown_line(int line, char (&out)[columns]) const {
   std::memset(out, ' ', columns);
   if (!display_on_) return;
   if (two_lines_) {

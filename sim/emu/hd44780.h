@@ -23,29 +23,29 @@ namespace sim {
 // the low five bits of each row its dots.
 inline constexpr int pattern_rows = 8;
 inline constexpr int generator_bytes = 0x40;
-using GeneratorRam = std::array<unsigned char, generator_bytes>;
+using character_generator_ram = std::array<unsigned char, generator_bytes>;
 
-struct Hd44780Pins {
+struct hd44780_pins {
   bool register_select_data = false;  // RS high: data register; low: instruction register
   bool read = true;                   // R/W high: read; low: write
   bool enable = false;                // E
   unsigned char data = 0;             // D0-D7 as driven by the host
 };
 
-class Hd44780 {
+class hd44780 {
  public:
   static constexpr int columns = 40;
   static constexpr std::int64_t instruction_nanoseconds = 37000;
   static constexpr std::int64_t clear_home_nanoseconds = 1520000;
 
-  Hd44780() { reset(); }
+  hd44780() { reset(); }
 
   // Power-on state: 8-bit interface, one line, display off and cleared,
   // address counter 0 incrementing, not busy.
   void reset();
 
   // The host drives the pins to `pins` at `now_nanoseconds` (monotonic).
-  void drive(const Hd44780Pins &pins, std::int64_t now_nanoseconds);
+  void drive(const hd44780_pins &pins, std::int64_t now_nanoseconds);
 
   // Whether the controller drives D0-D7 now (R/W high, E high), and with what.
   bool drives_data_lines() const { return pins_.read && pins_.enable; }
@@ -55,7 +55,7 @@ class Hd44780 {
   // where the display is off or a line is not in use. What they look like
   // is the character ROM's business (glass.h).
   void shown_line(int line, char (&out)[columns]) const;
-  const GeneratorRam &generator_ram() const { return generator_ram_; }
+  const character_generator_ram &generator_ram() const { return generator_ram_; }
 
   std::uint64_t busy_violations() const { return busy_violations_; }
   bool busy(std::int64_t now_nanoseconds) const { return now_nanoseconds < busy_until_; }
@@ -71,10 +71,10 @@ class Hd44780 {
   int address_span() const { return two_lines_ ? columns : 2 * columns; }
   unsigned char normalised_display_address(unsigned char address) const;
 
-  Hd44780Pins pins_;
-  Hd44780Pins held_;  // the pins while E was last high: what the falling edge takes
+  hd44780_pins pins_;
+  hd44780_pins held_;  // the pins while E was last high: what the falling edge takes
   unsigned char display_ram_[0x80];
-  GeneratorRam generator_ram_;
+  character_generator_ram generator_ram_;
   unsigned char address_ = 0;
   bool address_in_generator_ = false;
   bool two_lines_ = false;

@@ -17,8 +17,8 @@ std::atomic<std::int64_t> *clock_offset() {
 }
 }  // namespace
 
-MachineConfig &machine_config() {
-  static MachineConfig config;
+machine_configuration &machine_config() {
+  static machine_configuration config;
   return config;
 }
 

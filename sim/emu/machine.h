@@ -11,25 +11,25 @@
 
 namespace sim {
 
-struct Disc {
-  enum class Kind { audio, data, blank, empty };
-  Kind kind = Kind::empty;
+struct emulated_disc {
+  enum class disc_kind { audio, data, blank, empty };
+  disc_kind kind = disc_kind::empty;
   std::vector<int> track_seconds;  // audio: the length of each track
   std::string folder;              // data: the folder that is the disc's ISO 9660 tree
   // audio: sectors that never read, as (track, sector within the track)
   std::vector<std::pair<int, int>> unreadable_sectors = {};
 };
 
-struct MachineConfig {
-  std::vector<Disc> discs;          // discs[0] is in the drive at start
-  double swap_delay_seconds = 2.0;  // from an eject to the next disc going in
-  std::string display_log;          // empty: none
-  std::string patterns_log;         // empty: none
-  std::string drive_log;            // empty: none
-  int display_event_fd = -1;        // written (8 bytes) whenever what the display shows changes
-  std::string floppy_folder;        // empty: no floppy in the floppy drive
-  std::string cdrom_mount_point;    // a path the mounts emulator makes into a link to the disc
-  std::string floppy_mount_point;   // the same for the floppy
+struct machine_configuration {
+  std::vector<emulated_disc> discs;  // discs[0] is in the drive at start
+  double swap_delay_seconds = 2.0;   // from an eject to the next disc going in
+  std::string display_log;           // empty: none
+  std::string patterns_log;          // empty: none
+  std::string drive_log;             // empty: none
+  int display_event_fd = -1;         // written (8 bytes) whenever what the display shows changes
+  std::string floppy_folder;         // empty: no floppy in the floppy drive
+  std::string cdrom_mount_point;     // a path the mounts emulator makes into a link to the disc
+  std::string floppy_mount_point;    // the same for the floppy
   std::string decoder = "/bin/mpg123";
   std::string pcm_player = "/usr/bin/aplay";  // the program raw CD audio is played through
   // A drive that reads discs but neither plays audio nor reports audio
@@ -47,8 +47,8 @@ struct MachineConfig {
   // port), there for the player to claim, there with another driver (the
   // printer driver lp) registered on the port, or there but not for the
   // player to open (not in group lp).
-  enum class Parport { absent, claimable, held, forbidden };
-  Parport parport = Parport::absent;
+  enum class parport_state { absent, claimable, held, forbidden };
+  parport_state parport = parport_state::absent;
   // The drive's top reading speed, in multiples of 1x (75 sectors a
   // second): a read of N sectors takes N / (75 x speed) seconds at the
   // speed CDROM_SELECT_SPEED chose, or at this one. 0: reads take no time,
@@ -61,7 +61,7 @@ struct MachineConfig {
   double stall_every_seconds = 0;
 };
 
-MachineConfig &machine_config();
+machine_configuration &machine_config();
 
 // Puts every emulator into its start state from machine_config(): display
 // off and blank, drive holding discs[0], nothing mounted, clock offset 0.

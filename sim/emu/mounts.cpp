@@ -31,27 +31,27 @@
 namespace sim {
 namespace {
 
-struct MountPoint {
+struct mount_point_state {
   bool mounted = false;
   bool was_folder = false;  // an empty folder stood there, to be put back
   char path[PATH_MAX] = {};
 };
 
-struct SharedMounts {
-  SharedMutex mutex;
-  MountPoint cdrom;
-  MountPoint floppy;
+struct shared_mounts_memory {
+  process_mutex mutex;
+  mount_point_state cdrom;
+  mount_point_state floppy;
 };
 
-SharedMounts &shared_mounts() {
-  static SharedMounts *mounts = make_shared_object<SharedMounts>();
+shared_mounts_memory &shared_mounts() {
+  static shared_mounts_memory *mounts = make_shared_object<shared_mounts_memory>();
   return *mounts;
 }
 
 // A mount point is usually an empty folder: it is put aside while the link
 // stands in its place. A link left there by a simulator that was killed
 // while a disc was mounted is replaced.
-int attach(MountPoint &point, const char *path, const std::string &target) {
+int attach(mount_point_state &point, const char *path, const std::string &target) {
   struct stat status;
   bool was_folder = false;
   if (lstat(path, &status) == 0) {
@@ -75,24 +75,24 @@ int attach(MountPoint &point, const char *path, const std::string &target) {
   return 0;
 }
 
-void detach(MountPoint &point) {
+void detach(mount_point_state &point) {
   unlink(point.path);
   if (point.was_folder) mkdir(point.path, 0755);
-  point = MountPoint{};
+  point = mount_point_state{};
 }
 
-struct FlagName {
+struct flag_name {
   unsigned long flag;
   const char *name;
 };
-constexpr FlagName flag_names[] = {
+constexpr flag_name flag_names[] = {
     {MS_RDONLY, "ro"}, {MS_NOSUID, "nosuid"}, {MS_NODEV, "nodev"}, {MS_NOEXEC, "noexec"}};
 constexpr unsigned long inert_flags = MS_NOSUID | MS_NODEV | MS_NOEXEC;
 
 // The flags as mount(8) lists them: "ro,nosuid", "rw" for none of these.
 std::string flags_text(unsigned long flags) {
   std::string text;
-  for (const FlagName &known : flag_names) {
+  for (const flag_name &known : flag_names) {
     if ((flags & known.flag) == 0) continue;
     text += (text.empty() ? "" : ",") + std::string(known.name);
     flags &= ~known.flag;
@@ -113,7 +113,7 @@ std::string answer_text(int error) {
 }
 
 int mount_cdrom(const char *mount_point, const std::string &type, unsigned long flags) {
-  MountPoint &point = shared_mounts().cdrom;
+  mount_point_state &point = shared_mounts().cdrom;
   if (point.mounted) return EBUSY;
   if (type != "iso9660") return EINVAL;
   if ((flags & MS_RDONLY) == 0) return EACCES;
@@ -126,7 +126,7 @@ int mount_cdrom(const char *mount_point, const std::string &type, unsigned long 
 }
 
 int mount_floppy(const char *mount_point, const std::string &type, unsigned long flags) {
-  MountPoint &point = shared_mounts().floppy;
+  mount_point_state &point = shared_mounts().floppy;
   const std::string &folder = machine_config().floppy_folder;
   if (point.mounted) return EBUSY;
   if (folder.empty()) return ENOMEDIUM;
@@ -138,7 +138,7 @@ int mount_floppy(const char *mount_point, const std::string &type, unsigned long
 int mount_answer(const char *device, const char *mount_point, const char *type,
                  unsigned long flags) {
   if (!device || !mount_point || !type) return EFAULT;
-  const MachineConfig &config = machine_config();
+  const machine_configuration &config = machine_config();
   const std::string source = device;
   if (source == platform::drive_device()) {
     if (config.cdrom_mount_point.empty() || config.cdrom_mount_point != mount_point) return ENOENT;
@@ -154,7 +154,7 @@ int mount_answer(const char *device, const char *mount_point, const char *type,
 
 int unmount_answer(const char *mount_point) {
   if (!mount_point) return EFAULT;
-  SharedMounts &mounts = shared_mounts();
+  shared_mounts_memory &mounts = shared_mounts();
   if (mounts.cdrom.mounted && std::strcmp(mounts.cdrom.path, mount_point) == 0) {
     detach(mounts.cdrom);
     drive_release_mount();
@@ -177,8 +177,8 @@ int result_of(int error) {
 
 // Takes down whatever the last run left mounted, wherever it was.
 void reset_mounts_emulator() {
-  SharedMounts &mounts = shared_mounts();
-  std::lock_guard<SharedMutex> lock(mounts.mutex);
+  shared_mounts_memory &mounts = shared_mounts();
+  std::lock_guard<process_mutex> lock(mounts.mutex);
   if (mounts.cdrom.mounted) {
     detach(mounts.cdrom);
     drive_release_mount();
@@ -192,7 +192,7 @@ namespace platform {
 
 int mount_filesystem(const char *device, const char *mount_point, const char *type,
                      unsigned long flags) {
-  std::lock_guard<sim::SharedMutex> lock(sim::shared_mounts().mutex);
+  std::lock_guard<sim::process_mutex> lock(sim::shared_mounts().mutex);
   const int error = sim::mount_answer(device, mount_point, type, flags);
   if (device && mount_point && type) {
     sim::log_drive_line("MOUNT " + std::string(device) + " " + mount_point + " " + type + " " +
@@ -202,7 +202,7 @@ int mount_filesystem(const char *device, const char *mount_point, const char *ty
 }
 
 int unmount_filesystem(const char *mount_point) {
-  std::lock_guard<sim::SharedMutex> lock(sim::shared_mounts().mutex);
+  std::lock_guard<sim::process_mutex> lock(sim::shared_mounts().mutex);
   const int error = sim::unmount_answer(mount_point);
   if (mount_point)
     sim::log_drive_line("UMOUNT " + std::string(mount_point) + " " + sim::answer_text(error));

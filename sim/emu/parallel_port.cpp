@@ -28,24 +28,24 @@ namespace sim {
 
 namespace {
 
-static_assert(display_columns == Hd44780::columns);
+static_assert(display_columns == hd44780::columns);
 
 constexpr std::size_t log_capacity = 1 << 16;
 
-struct PortState {
-  SharedMutex mutex;
-  DisplayPort display;
+struct port_state {
+  process_mutex mutex;
+  display_port display;
   bool access_refused = false;
   // The slots as last written to the patterns log.
-  GeneratorRam logged_patterns{};
+  character_generator_ram logged_patterns{};
   bool patterns_logged = false;
   std::size_t log_size = 0;
   std::uint64_t log_dropped = 0;
-  PortWrite log[log_capacity];
+  port_write log[log_capacity];
 };
 
-PortState &state() {
-  static PortState *shared = make_shared_object<PortState>();
+port_state &state() {
+  static port_state *shared = make_shared_object<port_state>();
   return *shared;
 }
 
@@ -81,8 +81,8 @@ void append_to(const std::string &path, const std::string &text) {
 // printable glyph, whatever bytes a disc's names put in display RAM. The
 // patterns log gets the eight slots with each record that follows a
 // change of them.
-void announce(PortState &port, const Screen &screen) {
-  const MachineConfig &config = machine_config();
+void announce(port_state &port, const screen_contents &screen) {
+  const machine_configuration &config = machine_config();
   if (!config.display_log.empty()) append_to(config.display_log, screen.whole() + "\n");
   if (!config.patterns_log.empty() &&
       (!port.patterns_logged || port.logged_patterns != screen.generator_ram)) {
@@ -100,7 +100,7 @@ void announce(PortState &port, const Screen &screen) {
 
 void reset_display_emulator() {
   reset_parport_device();
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   port.display.power_on(util::monotonic_ns());
   port.access_refused = false;
@@ -109,46 +109,46 @@ void reset_display_emulator() {
   port.log_dropped = 0;
 }
 
-DisplayView display_view() {
-  PortState &port = state();
+display_snapshot display_view() {
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
-  const Screen screen = port.display.screen();
-  return DisplayView{screen.line(1), screen.line(2)};
+  const screen_contents screen = port.display.screen();
+  return display_snapshot{screen.line(1), screen.line(2)};
 }
 
 std::string display_patterns() {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   return pattern_drawing(port.display.controller().generator_ram());
 }
 
 std::uint64_t display_busy_violations() {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   return port.display.controller().busy_violations();
 }
 
-std::vector<PortWrite> port_writes() {
-  PortState &port = state();
+std::vector<port_write> port_writes() {
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
-  return std::vector<PortWrite>(port.log, port.log + port.log_size);
+  return std::vector<port_write>(port.log, port.log + port.log_size);
 }
 
 std::uint64_t port_writes_dropped() {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   return port.log_dropped;
 }
 
 void clear_port_writes() {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   port.log_size = 0;
   port.log_dropped = 0;
 }
 
 void refuse_port_access(bool refused) {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   port.access_refused = refused;
 }
@@ -158,22 +158,22 @@ void refuse_port_access(bool refused) {
 namespace sim {
 
 void write_port(unsigned short port_number, unsigned char value) {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   const std::int64_t now = util::monotonic_ns();
   if (port.log_size < log_capacity) {
-    port.log[port.log_size++] = PortWrite{port_number, value, now};
+    port.log[port.log_size++] = port_write{port_number, value, now};
   } else {
     ++port.log_dropped;
   }
-  const Screen before = port.display.screen();
+  const screen_contents before = port.display.screen();
   if (!port.display.write(offset_of(port_number), value, now)) return;
-  const Screen after = port.display.screen();
+  const screen_contents after = port.display.screen();
   if (after != before) announce(port, after);
 }
 
 unsigned char read_port(unsigned short port_number) {
-  PortState &port = state();
+  port_state &port = state();
   std::lock_guard lock(port.mutex);
   return port.display.read(offset_of(port_number), util::monotonic_ns());
 }
@@ -183,7 +183,7 @@ unsigned char read_port(unsigned short port_number) {
 namespace platform {
 
 int request_port_access() {
-  sim::PortState &port = sim::state();
+  sim::port_state &port = sim::state();
   std::lock_guard lock(port.mutex);
   if (!port.access_refused) return 0;
   errno = EPERM;

@@ -43,8 +43,8 @@ constexpr unsigned char interrupt_enable_bit = 0x10;
 constexpr unsigned char reverse_bit = 0x20;
 constexpr unsigned char claimed_state = 0x1C;
 
-struct Device {
-  SharedMutex mutex;
+struct parport_device {
+  process_mutex mutex;
   pid_t opener = 0;
   int fd = -1;
   bool exclusive = false;
@@ -52,8 +52,8 @@ struct Device {
   unsigned char control = 0;  // the driver's copy of the control register
 };
 
-Device &device() {
-  static Device *shared = make_shared_object<Device>();
+parport_device &device() {
+  static parport_device *shared = make_shared_object<parport_device>();
   return *shared;
 }
 
@@ -63,14 +63,14 @@ int fail(int error) {
 }
 
 // The driver's way of changing control bits: its copy, then the register.
-void change_control(Device &held, unsigned char mask, unsigned char value) {
+void change_control(parport_device &held, unsigned char mask, unsigned char value) {
   held.control = static_cast<unsigned char>((held.control & ~mask) | (value & mask));
   write_port(control_port, held.control);
 }
 
-int claim(Device &held) {
+int claim(parport_device &held) {
   if (held.claimed) return fail(EINVAL);
-  if (held.exclusive && machine_config().parport == MachineConfig::Parport::held) {
+  if (held.exclusive && machine_config().parport == machine_configuration::parport_state::held) {
     return fail(ENXIO);
   }
   held.claimed = true;
@@ -80,7 +80,7 @@ int claim(Device &held) {
   return 0;
 }
 
-int claimed_request(Device &held, unsigned long request, void *argument) {
+int claimed_request(parport_device &held, unsigned long request, void *argument) {
   if (!held.claimed) return fail(EINVAL);
   switch (request) {
     case PPWDATA:
@@ -106,7 +106,7 @@ int claimed_request(Device &held, unsigned long request, void *argument) {
 }  // namespace
 
 void reset_parport_device() {
-  Device &held = device();
+  parport_device &held = device();
   std::lock_guard lock(held.mutex);
   held.opener = 0;
   held.fd = -1;
@@ -120,17 +120,17 @@ void reset_parport_device() {
 namespace platform {
 
 int parport_open() {
-  using Parport = sim::MachineConfig::Parport;
+  using parport_state = sim::machine_configuration::parport_state;
   switch (sim::machine_config().parport) {
-    case Parport::absent:
+    case parport_state::absent:
       return sim::fail(ENOENT);
-    case Parport::forbidden:
+    case parport_state::forbidden:
       return sim::fail(EACCES);
-    case Parport::claimable:
-    case Parport::held:
+    case parport_state::claimable:
+    case parport_state::held:
       break;
   }
-  sim::Device &held = sim::device();
+  sim::parport_device &held = sim::device();
   std::lock_guard lock(held.mutex);
   if (held.fd >= 0) return sim::fail(EBUSY);
   // A real descriptor, so that a leaked one shows.
@@ -142,7 +142,7 @@ int parport_open() {
 }
 
 int parport_request(int fd, unsigned long request, void *argument) {
-  sim::Device &held = sim::device();
+  sim::parport_device &held = sim::device();
   std::lock_guard lock(held.mutex);
   if (fd < 0 || fd != held.fd) return sim::fail(EBADF);
   switch (request) {
@@ -158,7 +158,7 @@ int parport_request(int fd, unsigned long request, void *argument) {
 }
 
 int parport_close(int fd) {
-  sim::Device &held = sim::device();
+  sim::parport_device &held = sim::device();
   {
     std::lock_guard lock(held.mutex);
     if (fd >= 0 && fd == held.fd && getpid() == held.opener) {

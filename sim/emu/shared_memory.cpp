@@ -18,7 +18,7 @@ void *map_shared(std::size_t size) {
   return block;
 }
 
-SharedMutex::SharedMutex() {
+process_mutex::process_mutex() {
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
   pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
@@ -29,13 +29,13 @@ SharedMutex::SharedMutex() {
   pthread_mutexattr_destroy(&attributes);
 }
 
-void SharedMutex::lock() {
+void process_mutex::lock() {
   if (pthread_mutex_lock(&mutex_) == EOWNERDEAD) pthread_mutex_consistent(&mutex_);
 }
 
-void SharedMutex::unlock() { pthread_mutex_unlock(&mutex_); }
+void process_mutex::unlock() { pthread_mutex_unlock(&mutex_); }
 
-SharedCondition::SharedCondition() {
+process_condition::process_condition() {
   pthread_condattr_t attributes;
   pthread_condattr_init(&attributes);
   pthread_condattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
@@ -44,7 +44,7 @@ SharedCondition::SharedCondition() {
   pthread_condattr_destroy(&attributes);
 }
 
-void SharedCondition::wait_until(SharedMutex &mutex, std::int64_t deadline) {
+void process_condition::wait_until(process_mutex &mutex, std::int64_t deadline) {
   const timespec until{static_cast<time_t>(deadline / 1000000000),
                        static_cast<long>(deadline % 1000000000)};
   if (pthread_cond_timedwait(&condition_, &mutex.mutex_, &until) == EOWNERDEAD) {
@@ -52,6 +52,6 @@ void SharedCondition::wait_until(SharedMutex &mutex, std::int64_t deadline) {
   }
 }
 
-void SharedCondition::notify_all() { pthread_cond_broadcast(&condition_); }
+void process_condition::notify_all() { pthread_cond_broadcast(&condition_); }
 
 }  // namespace sim

@@ -24,29 +24,29 @@ T *make_shared_object() {
 }
 
 // A mutex that works across processes; it lives inside a shared mapping.
-class SharedMutex {
+class process_mutex {
  public:
-  SharedMutex();
-  SharedMutex(const SharedMutex &) = delete;
-  SharedMutex &operator=(const SharedMutex &) = delete;
+  process_mutex();
+  process_mutex(const process_mutex &) = delete;
+  process_mutex &operator=(const process_mutex &) = delete;
   void lock();
   void unlock();
 
  private:
-  friend class SharedCondition;
+  friend class process_condition;
   pthread_mutex_t mutex_;
 };
 
 // A condition variable that works across processes, on the monotonic clock;
 // it lives inside a shared mapping.
-class SharedCondition {
+class process_condition {
  public:
-  SharedCondition();
-  SharedCondition(const SharedCondition &) = delete;
-  SharedCondition &operator=(const SharedCondition &) = delete;
+  process_condition();
+  process_condition(const process_condition &) = delete;
+  process_condition &operator=(const process_condition &) = delete;
   // Waits, with `mutex` held, until notified or the monotonic clock reaches
   // `deadline` (nanoseconds). Wakes may be spurious: callers look again.
-  void wait_until(SharedMutex &mutex, std::int64_t deadline);
+  void wait_until(process_mutex &mutex, std::int64_t deadline);
   void notify_all();
 
  private:

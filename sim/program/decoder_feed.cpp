@@ -120,8 +120,8 @@ bool find_open_title(pid_t group, const std::string &disc_folder, std::string &p
   return found;
 }
 
-DecoderFeed DecoderFeedWatch::look(pid_t group, const std::string &disc_folder) {
-  DecoderFeed feed;
+decoder_feed decoder_feed_watch::look(pid_t group, const std::string &disc_folder) {
+  decoder_feed feed;
   std::string path;
   long position = 0;
   if (!find_open_title(group, disc_folder, path, position)) return feed;

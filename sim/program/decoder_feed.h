@@ -28,9 +28,9 @@ bool find_open_title(pid_t group, const std::string &disc_folder, std::string &p
 
 // Remembers the frames of the title last seen, so that a refresh reads the
 // title file only once.
-class DecoderFeedWatch {
+class decoder_feed_watch {
  public:
-  DecoderFeed look(pid_t group, const std::string &disc_folder);
+  decoder_feed look(pid_t group, const std::string &disc_folder);
 
  private:
   std::string path_;

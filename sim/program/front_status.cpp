@@ -8,16 +8,16 @@ namespace sim {
 
 namespace {
 
-std::string disc_text(const DriveView &drive) {
+std::string disc_text(const drive_snapshot &drive) {
   switch (drive.kind) {
-    case Disc::Kind::audio:
+    case emulated_disc::disc_kind::audio:
       return "audio CD of " + std::to_string(drive.tracks) +
              (drive.tracks == 1 ? " track" : " tracks");
-    case Disc::Kind::data:
+    case emulated_disc::disc_kind::data:
       return drive.mounted ? "data disc (mounted)" : "data disc";
-    case Disc::Kind::blank:
+    case emulated_disc::disc_kind::blank:
       return "unreadable disc";
-    case Disc::Kind::empty:
+    case emulated_disc::disc_kind::empty:
       break;
   }
   return "no disc";
@@ -32,42 +32,43 @@ std::string minutes_and_seconds(int frames) {
 
 }  // namespace
 
-RunningMode running_mode(const DriveView &drive) {
-  if (drive.mounted) return RunningMode::mp3;
+player_mode running_mode(const drive_snapshot &drive) {
+  if (drive.mounted) return player_mode::mp3;
   // The audio mode starts with a play; a drive that refuses to play audio
   // leaves the player waiting with the disc in it.
-  if (drive.disc_present && drive.kind == Disc::Kind::audio && drive.play_end_frame > 0) {
-    return RunningMode::audio;
+  if (drive.disc_present && drive.kind == emulated_disc::disc_kind::audio &&
+      drive.play_end_frame > 0) {
+    return player_mode::audio;
   }
-  return RunningMode::none;
+  return player_mode::none;
 }
 
-std::string drive_front_line(const DriveView &drive) {
+std::string drive_front_line(const drive_snapshot &drive) {
   std::string line = drive.tray_open ? "Drive: tray open" : "Drive: tray closed";
   if (!drive.disc_present) return line + ", no disc";
   line += ", " + disc_text(drive);
-  if (drive.kind != Disc::Kind::audio) return line;
+  if (drive.kind != emulated_disc::disc_kind::audio) return line;
   const char *state = drive.playing ? "playing" : drive.paused ? "paused" : "stopped";
   return line + ", track " + std::to_string(drive.track) + " " +
          minutes_and_seconds(drive.track_frame) + " " + state;
 }
 
-std::string decoder_line(const DecoderFeed &feed) {
+std::string decoder_line(const decoder_feed &feed) {
   if (feed.title.empty()) return "Decoder gets: no title";
   std::string line = "Decoder gets: " + feed.title + ", frame " + std::to_string(feed.frames_sent);
   if (feed.frames_in_title > 0) line += " of " + std::to_string(feed.frames_in_title);
   return line;
 }
 
-const char *key_help(RunningMode mode) {
+const char *key_help(player_mode mode) {
   switch (mode) {
-    case RunningMode::audio:
+    case player_mode::audio:
       return "Q/W/E next track  A/S/D previous track  N play  B pause  M stop  X eject"
              "  Ctrl-C quits";
-    case RunningMode::mp3:
+    case player_mode::mp3:
       return "Q/A artist W/S album E/D title N play B pause M stop R/F fwd/rew X leave"
              "  Ctrl-C quits";
-    case RunningMode::none:
+    case player_mode::none:
       break;
   }
   return "No mode runs: keys wait for the next disc's mode  Ctrl-C quits";

@@ -4,7 +4,7 @@
 #include "program/supervisor.h"
 
 int main(int argc, char **argv) {
-  sim::SimOptions options;
+  sim::sim_options options;
   int status = sim::parse_options(argc, argv, options);
   if (status >= 0) return status;
   return sim::run_simulation(options);

@@ -72,12 +72,12 @@ bool is_folder(const std::string &path) {
   return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool parse_parport(std::string_view text, MachineConfig::Parport &parport) {
-  using Parport = MachineConfig::Parport;
-  for (auto [name, state] : {std::pair{"claimable", Parport::claimable},
-                             {"held", Parport::held},
-                             {"forbidden", Parport::forbidden},
-                             {"absent", Parport::absent}}) {
+bool parse_parport(std::string_view text, machine_configuration::parport_state &parport) {
+  using parport_state = machine_configuration::parport_state;
+  for (auto [name, state] : {std::pair{"claimable", parport_state::claimable},
+                             {"held", parport_state::held},
+                             {"forbidden", parport_state::forbidden},
+                             {"absent", parport_state::absent}}) {
     if (text == name) {
       parport = state;
       return true;
@@ -95,7 +95,7 @@ bool parse_seconds(const char *text, double &seconds) {
 }
 
 // "MS/SECONDS": a stall of 1 ms to 10 minutes every 0.1 s to a day.
-bool parse_stall(const std::string &text, MachineConfig &machine) {
+bool parse_stall(const std::string &text, machine_configuration &machine) {
   const std::size_t slash = text.find('/');
   if (slash == std::string::npos) return false;
   const std::string milliseconds = text.substr(0, slash);
@@ -113,8 +113,8 @@ bool parse_stall(const std::string &text, MachineConfig &machine) {
 }
 
 // "audio:S1,S2,...": 1 to 99 tracks of 1 second to 74 minutes each.
-bool parse_audio_disc(std::string_view argument, Disc &disc) {
-  disc = Disc{Disc::Kind::audio, {}, {}};
+bool parse_audio_disc(std::string_view argument, emulated_disc &disc) {
+  disc = emulated_disc{emulated_disc::disc_kind::audio, {}, {}};
   std::string lengths(argument.substr(std::strlen("audio:")));
   const char *cursor = lengths.c_str();
   while (*cursor != '\0') {
@@ -147,12 +147,12 @@ std::string folder_of_this_program() {
 std::string data_folder() { return folder_of_this_program() + "/" DISCBOX_SIM_DATA_FROM_BIN; }
 
 // The demo discs: a short audio CD, then the demo MP3 disc.
-void add_demo_discs(MachineConfig &machine) {
-  machine.discs.push_back(Disc{Disc::Kind::audio, {12, 9, 15}, {}});
+void add_demo_discs(machine_configuration &machine) {
+  machine.discs.push_back(emulated_disc{emulated_disc::disc_kind::audio, {12, 9, 15}, {}});
   for (const std::string &folder : {folder_of_this_program(), data_folder()}) {
     const util::unique_malloc<char> mp3_demo(realpath((folder + "/demo/mp3disc").c_str(), nullptr));
     if (mp3_demo && is_folder(mp3_demo.get())) {
-      machine.discs.push_back(Disc{Disc::Kind::data, {}, mp3_demo.get()});
+      machine.discs.push_back(emulated_disc{emulated_disc::disc_kind::data, {}, mp3_demo.get()});
       return;
     }
   }
@@ -177,12 +177,12 @@ std::string default_decoder() {
 
 }  // namespace
 
-int parse_options(int argc, char **argv, SimOptions &options) {
-  MachineConfig &machine = options.machine;
+int parse_options(int argc, char **argv, sim_options &options) {
+  machine_configuration &machine = options.machine;
   machine.decoder = default_decoder();
   machine.pcm_player = default_pcm_player();
   // The box as the README sets it up: the port's kernel driver is loaded.
-  machine.parport = MachineConfig::Parport::claimable;
+  machine.parport = machine_configuration::parport_state::claimable;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     bool has_value = i + 1 < argc;
@@ -225,11 +225,11 @@ int parse_options(int argc, char **argv, SimOptions &options) {
     } else if (argument.starts_with("--")) {
       return fail("unknown option or missing value: " + std::string(argument));
     } else if (argument == "blank") {
-      machine.discs.push_back(Disc{Disc::Kind::blank, {}, {}});
+      machine.discs.push_back(emulated_disc{emulated_disc::disc_kind::blank, {}, {}});
     } else if (argument == "empty") {
-      machine.discs.push_back(Disc{Disc::Kind::empty, {}, {}});
+      machine.discs.push_back(emulated_disc{emulated_disc::disc_kind::empty, {}, {}});
     } else if (argument.starts_with("audio:")) {
-      Disc disc;
+      emulated_disc disc;
       if (!parse_audio_disc(argument, disc))
         return fail("bad audio disc: " + std::string(argument));
       machine.discs.push_back(disc);
@@ -238,7 +238,7 @@ int parse_options(int argc, char **argv, SimOptions &options) {
       // working directory.
       const util::unique_malloc<char> absolute(realpath(argv[i], nullptr));
       if (!absolute) return fail("not a disc (no such folder): " + std::string(argument));
-      machine.discs.push_back(Disc{Disc::Kind::data, {}, absolute.get()});
+      machine.discs.push_back(emulated_disc{emulated_disc::disc_kind::data, {}, absolute.get()});
     } else {
       return fail("not a disc (no such folder): " + std::string(argument));
     }

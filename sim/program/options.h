@@ -7,14 +7,14 @@
 
 namespace sim {
 
-struct SimOptions {
-  MachineConfig machine;       // discs, logs, floppy, decoder (mount points are set later)
-  double run_for_seconds = 0;  // 0: run until Ctrl-C or a signal
+struct sim_options {
+  machine_configuration machine;  // discs, logs, floppy, decoder (mount points are set later)
+  double run_for_seconds = 0;     // 0: run until Ctrl-C or a signal
 };
 
 // Parses argv into `options`. On a bad command line prints the problem and
 // the usage to standard error and returns 2; for --help prints the usage to
 // standard output and returns 0; returns -1 when the simulation should run.
-int parse_options(int argc, char **argv, SimOptions &options);
+int parse_options(int argc, char **argv, sim_options &options);
 
 }  // namespace sim

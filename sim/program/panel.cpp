@@ -62,7 +62,7 @@ std::string drawn_line(const std::string &line, int row, unsigned int width) {
 
 }  // namespace
 
-Panel::Panel() {
+terminal_panel::terminal_panel() {
   winsize size{};
   if (!isatty(STDOUT_FILENO) || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 ||
       size.ws_row < panel_rows + 3) {
@@ -79,12 +79,12 @@ Panel::Panel() {
             std::to_string(panel_rows + 1) + ";1H");
 }
 
-Panel::~Panel() {
+terminal_panel::~terminal_panel() {
   if (active_) write_all("\0337\033[r\0338\r\n");
 }
 
-void Panel::show_status(const std::string &drive, const std::string &decoder,
-                        const std::string &keys) {
+void terminal_panel::show_status(const std::string &drive, const std::string &decoder,
+                                 const std::string &keys) {
   if (!active_) return;
   show_row(drive_row, drive, drive_);
   show_row(decoder_row, decoder, decoder_);
@@ -93,7 +93,7 @@ void Panel::show_status(const std::string &drive, const std::string &decoder,
 
 // Titles come from the disc: control bytes reach the terminal as escapes,
 // and never more than a row, so that the panel does not scroll.
-void Panel::show_row(int row, const std::string &text, std::string &shown) {
+void terminal_panel::show_row(int row, const std::string &text, std::string &shown) {
   std::string line = console_escape(text);
   cut_to(line, width_);
   if (line == shown) return;
@@ -101,7 +101,7 @@ void Panel::show_row(int row, const std::string &text, std::string &shown) {
   write_all("\0337\033[" + std::to_string(row) + ";1H\033[2K" + line + "\0338");
 }
 
-void Panel::draw(const DisplayView &view) {
+void terminal_panel::draw(const display_snapshot &view) {
   if (!active_) return;
   write_all("\0337" + drawn_line(view.line1, 2, width_) + drawn_line(view.line2, 3, width_) +
             "\0338");

@@ -10,16 +10,16 @@
 
 namespace sim {
 
-class Panel {
+class terminal_panel {
  public:
   // Draws nothing unless standard output is a terminal.
-  Panel();
-  ~Panel();
-  Panel(const Panel &) = delete;
-  Panel &operator=(const Panel &) = delete;
+  terminal_panel();
+  ~terminal_panel();
+  terminal_panel(const terminal_panel &) = delete;
+  terminal_panel &operator=(const terminal_panel &) = delete;
 
   bool active() const { return active_; }
-  void draw(const DisplayView &view);
+  void draw(const display_snapshot &view);
   // Rewrites the status lines that changed.
   void show_status(const std::string &drive, const std::string &decoder, const std::string &keys);
 

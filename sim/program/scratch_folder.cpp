@@ -12,7 +12,7 @@
 
 namespace sim {
 
-ScratchFolder::ScratchFolder() {
+scratch_folder::scratch_folder() {
   const char *temporary = std::getenv("TMPDIR");
   std::string pattern =
       std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
@@ -24,7 +24,7 @@ ScratchFolder::ScratchFolder() {
 
 // The folder holds only the mount links the emulator made: remove them
 // without following them.
-ScratchFolder::~ScratchFolder() {
+scratch_folder::~scratch_folder() {
   if (path_.empty()) return;
   if (const util::unique_dir folder{opendir(path_.c_str())}) {
     while (dirent *entry = readdir(folder.get())) {

@@ -5,12 +5,12 @@
 
 namespace sim {
 
-class ScratchFolder {
+class scratch_folder {
  public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder &) = delete;
-  ScratchFolder &operator=(const ScratchFolder &) = delete;
+  scratch_folder();
+  ~scratch_folder();
+  scratch_folder(const scratch_folder &) = delete;
+  scratch_folder &operator=(const scratch_folder &) = delete;
 
   bool ok() const { return !path_.empty(); }
   const std::string &path() const { return path_; }

@@ -47,17 +47,17 @@ constexpr unsigned char ctrl_c = 0x03;
 constexpr int status_refresh_milliseconds = 250;
 constexpr std::int64_t nanoseconds_per_millisecond = 1'000'000;
 
-struct TerminalGuard {
+struct terminal_guard {
   bool saved = false;
   termios original{};
-  TerminalGuard() {
+  terminal_guard() {
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &original) != 0) return;
     saved = true;
     termios raw = original;
     make_raw_key_input(raw);
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   }
-  ~TerminalGuard() {
+  ~terminal_guard() {
     if (saved) tcsetattr(STDIN_FILENO, TCSANOW, &original);
   }
 };
@@ -66,12 +66,12 @@ std::int64_t monotonic_milliseconds() { return util::monotonic_ns() / nanosecond
 
 // The key relay: the player reads its keys from one end, the supervisor
 // writes what standard input brings into the other.
-struct KeyPipe {
+struct key_pipe {
   util::unique_fd player_end;
   util::unique_fd relay_end;
 };
 
-bool make_key_pipe(KeyPipe &keys) {
+bool make_key_pipe(key_pipe &keys) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
   keys.player_end.reset(ends[0]);
@@ -81,7 +81,7 @@ bool make_key_pipe(KeyPipe &keys) {
 
 // The emulated machine the player will find: its mount points in the
 // scratch folder, the display's changes announced on `display_events`.
-void set_up_machine(SimOptions &options, const ScratchFolder &scratch, int display_events) {
+void set_up_machine(sim_options &options, const scratch_folder &scratch, int display_events) {
   options.machine.cdrom_mount_point = scratch.path() + "/cdrom";
   options.machine.floppy_mount_point = scratch.path() + "/floppy";
   options.machine.display_event_fd = display_events;
@@ -93,7 +93,7 @@ void set_up_machine(SimOptions &options, const ScratchFolder &scratch, int displ
 // it sees the end of the keys when the relay closes. The player never
 // returns, so the owners it inherited never close: what it must not keep
 // is closed here, by hand.
-[[noreturn]] void run_player(KeyPipe &keys, const sigset_t &original_mask) {
+[[noreturn]] void run_player(key_pipe &keys, const sigset_t &original_mask) {
   keys.relay_end.reset();
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -105,7 +105,7 @@ void set_up_machine(SimOptions &options, const ScratchFolder &scratch, int displ
 
 // Forks the player into a process group of its own; the supervisor keeps
 // only the relay's end of the key pipe. -1 when no process could be made.
-pid_t start_player(KeyPipe &keys, const util::blocked_signals &handled) {
+pid_t start_player(key_pipe &keys, const util::blocked_signals &handled) {
   std::fflush(stdout);
   const pid_t player = fork();
   if (player == 0) run_player(keys, handled.previous());
@@ -139,11 +139,11 @@ bool relay_keys(int key_output, bool from_terminal, bool &quit) {
   return true;
 }
 
-void show_status(Panel &panel, DecoderFeedWatch &feed_watch, pid_t player) {
-  const DriveView drive = drive_view();
-  const RunningMode mode = running_mode(drive);
+void show_status(terminal_panel &panel, decoder_feed_watch &feed_watch, pid_t player) {
+  const drive_snapshot drive = drive_view();
+  const player_mode mode = running_mode(drive);
   std::string decoder;
-  if (mode == RunningMode::mp3) {
+  if (mode == player_mode::mp3) {
     const auto &discs = machine_config().discs;
     const bool listed = drive.disc_index >= 0 && drive.disc_index < static_cast<int>(discs.size());
     decoder = decoder_line(feed_watch.look(player, listed ? discs[drive.disc_index].folder : ""));
@@ -154,20 +154,20 @@ void show_status(Panel &panel, DecoderFeedWatch &feed_watch, pid_t player) {
 // What the supervisor watches while the player runs, and what it has seen.
 // It owns the relay's end of the key pipe, which closes at the end of the
 // input or with the supervision.
-struct Supervision {
-  Panel &panel;
+struct supervision {
+  terminal_panel &panel;
   pid_t player;
   int signals;
   int display_events;
   util::unique_fd key_output;
   bool from_terminal;
-  DecoderFeedWatch feed_watch{};
+  decoder_feed_watch feed_watch{};
   int status = 0;
   bool quit = false;
 };
 
 // -1 without a time limit.
-std::int64_t deadline_of(const SimOptions &options) {
+std::int64_t deadline_of(const sim_options &options) {
   if (options.run_for_seconds <= 0) return -1;
   return monotonic_milliseconds() + static_cast<std::int64_t>(options.run_for_seconds * 1000);
 }
@@ -185,7 +185,7 @@ bool next_timeout(bool panel_active, std::int64_t deadline, int &timeout) {
 
 // A signal to the simulator ends it; so does the player's own end, which
 // SIGCHLD announces among the ends of its orphans.
-void take_signal(Supervision &run) {
+void take_signal(supervision &run) {
   signalfd_siginfo received;
   if (read(run.signals, &received, sizeof received) != sizeof received) return;
   if (received.ssi_signo == SIGCHLD) {
@@ -201,18 +201,18 @@ void take_signal(Supervision &run) {
   }
 }
 
-void take_display_event(Supervision &run) {
+void take_display_event(supervision &run) {
   std::uint64_t count;
   if (read(run.display_events, &count, sizeof count) == sizeof count)
     run.panel.draw(display_view());
 }
 
-void take_keys(Supervision &run) {
+void take_keys(supervision &run) {
   if (!relay_keys(run.key_output.get(), run.from_terminal, run.quit)) run.key_output.reset();
 }
 
 // Returns the simulator's exit status.
-int supervise(Supervision &run, std::int64_t deadline) {
+int supervise(supervision &run, std::int64_t deadline) {
   while (!run.quit) {
     if (run.panel.active()) show_status(run.panel, run.feed_watch, run.player);
     pollfd watched[3] = {{run.signals, POLLIN, 0},
@@ -230,18 +230,18 @@ int supervise(Supervision &run, std::int64_t deadline) {
 
 }  // namespace
 
-int run_simulation(SimOptions &options) {
-  ScratchFolder scratch;
+int run_simulation(sim_options &options) {
+  scratch_folder scratch;
   if (!scratch.ok()) {
     std::perror("discbox-sim: scratch folder");
     return 1;
   }
-  Panel panel;
+  terminal_panel panel;
   const util::unique_fd display_events(panel.active() ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)
                                                       : -1);
   set_up_machine(options, scratch, display_events.get());
 
-  KeyPipe keys;
+  key_pipe keys;
   if (!make_key_pipe(keys)) {
     std::perror("discbox-sim: key pipe");
     return 1;
@@ -256,12 +256,12 @@ int run_simulation(SimOptions &options) {
     std::perror("discbox-sim: fork");
     return 1;
   }
-  const TerminalGuard terminal;
+  const terminal_guard terminal;
   // Made after the terminal guard, so that the players are gone before the
   // terminal is given back; the supervision, made after it, closes the key
   // relay before they are killed.
   const util::scope_exit end_players([player] { end_process_group(player); });
-  Supervision run{
+  supervision run{
       panel,         player, signals.get(), display_events.get(), std::move(keys.relay_end),
       terminal.saved};
   return supervise(run, deadline_of(options));

@@ -8,6 +8,6 @@
 namespace sim {
 
 // Returns the simulator's exit status.
-int run_simulation(SimOptions &options);
+int run_simulation(sim_options &options);
 
 }  // namespace sim

@@ -14,7 +14,7 @@ namespace lcd_rom {
 
 namespace {
 
-constexpr Range a00_ranges[] = {
+constexpr code_range a00_ranges[] = {
     {U' ', U'[', 0x20},   {U']', U'}', 0x5D},   {U'¢', U'¢', 0xEC},
     {U'£', U'£', 0xED},   {U'¥', U'¥', 0x5C},   {U'°', U'°', 0xDF},
     {U'µ', U'µ', 0xE4},   {U'·', U'·', 0xA5},   {U'ä', U'ä', 0xE1},
@@ -28,17 +28,17 @@ constexpr Range a00_ranges[] = {
     {U'千', U'千', 0xFA}, {U'｡', U'ﾟ', 0xA1},  // half-width katakana and signs, in JIS X 0201 order
 };
 
-constexpr Range a02_ranges[] = {
+constexpr code_range a02_ranges[] = {
     {U' ', U'~', 0x20}, {U'¡', U'§', 0xA1}, {U'©', U'«', 0xA9},
     {U'°', U'³', 0xB0}, {U'µ', U'·', 0xB5}, {U'¹', U'ÿ', 0xB9},
 };
 
 }  // namespace
 
-const Rom a00{"A00", a00_ranges};
-const Rom a02{"A02", a02_ranges};
+const character_rom a00{"A00", a00_ranges};
+const character_rom a02{"A02", a02_ranges};
 
-const Rom &built_in() {
+const character_rom &built_in() {
 #if defined(DISCBOX_LCD_ROM_A02)
   return a02;
 #else
@@ -46,12 +46,12 @@ const Rom &built_in() {
 #endif
 }
 
-std::optional<unsigned char> code_of(const Rom &rom, char32_t character) {
-  const auto after =
-      std::upper_bound(rom.ranges.begin(), rom.ranges.end(), character,
-                       [](char32_t wanted, const Range &range) { return wanted < range.first; });
+std::optional<unsigned char> code_of(const character_rom &rom, char32_t character) {
+  const auto after = std::upper_bound(
+      rom.ranges.begin(), rom.ranges.end(), character,
+      [](char32_t wanted, const code_range &range) { return wanted < range.first; });
   if (after == rom.ranges.begin()) return std::nullopt;
-  const Range &range = *std::prev(after);
+  const code_range &range = *std::prev(after);
   if (character > range.last) return std::nullopt;
   return static_cast<unsigned char>(range.code + (character - range.first));
 }

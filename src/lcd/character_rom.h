@@ -13,24 +13,24 @@
 namespace lcd_rom {
 
 // Code points first..last are the ROM codes code..code + (last - first).
-struct Range {
+struct code_range {
   char32_t first;
   char32_t last;
   unsigned char code;
 };
 
-struct Rom {
+struct character_rom {
   const char *name;
-  std::span<const Range> ranges;  // ascending, not overlapping
+  std::span<const code_range> ranges;  // ascending, not overlapping
 };
 
-extern const Rom a00;
-extern const Rom a02;
+extern const character_rom a00;
+extern const character_rom a02;
 
 // The ROM of the module the player was built for.
-const Rom &built_in();
+const character_rom &built_in();
 
 // The code that shows `character` in `rom`, or none when the ROM lacks it.
-std::optional<unsigned char> code_of(const Rom &rom, char32_t character);
+std::optional<unsigned char> code_of(const character_rom &rom, char32_t character);
 
 }  // namespace lcd_rom

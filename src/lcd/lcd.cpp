@@ -16,11 +16,11 @@
 
 namespace {
 
+using lcd_step::display_step;
 using lcd_step::put_step;
-using lcd_step::Step;
-using lcd_wiring::Enable;
-using lcd_wiring::Register;
-using lcd_wiring::Transfer;
+using lcd_wiring::enable_level;
+using lcd_wiring::register_select;
+using lcd_wiring::transfer_direction;
 using namespace lcd_timing;
 
 constexpr char text_init_banner[] = "WWWWWW\n";
@@ -45,36 +45,40 @@ constexpr unsigned char row_dots = 0x1F;
 std::mutex display_mutex;
 
 // An instruction whose pulse follows its byte at once.
-constexpr Step instruction(unsigned char byte, unsigned long after) {
-  return {
-      .byte = byte, .pulse = Register::instruction, .pulse_wait = step_wait, .after_pulse = after};
+constexpr display_step instruction(unsigned char byte, unsigned long after) {
+  return {.byte = byte,
+          .pulse = register_select::instruction,
+          .pulse_wait = step_wait,
+          .after_pulse = after};
 }
 
 // A byte with the same wait after each of its steps, resting on the data
 // register: the address and character writes and the generator address.
-constexpr Step evenly_waited(unsigned char byte, Register pulse, unsigned long wait) {
+constexpr display_step evenly_waited(unsigned char byte, register_select pulse,
+                                     unsigned long wait) {
   return {.byte = byte,
           .after_byte = wait,
           .pulse = pulse,
           .pulse_wait = wait,
           .after_pulse = wait,
-          .rest = Register::data,
+          .rest = register_select::data,
           .after_rest = wait};
 }
 
 // The controller's reset by instruction wants the function set three times;
 // the data register keeps the byte for the second and third.
-constexpr Step function_set = instruction(function_set_8bit_2lines_5x8, function_set_wait);
-constexpr Step function_set_again{
-    .pulse = Register::instruction, .pulse_wait = step_wait, .after_pulse = function_set_wait};
+constexpr display_step function_set = instruction(function_set_8bit_2lines_5x8, function_set_wait);
+constexpr display_step function_set_again{.pulse = register_select::instruction,
+                                          .pulse_wait = step_wait,
+                                          .after_pulse = function_set_wait};
 
-constexpr Step clear_step{.byte = clear_display,
-                          .after_byte = character_wait,
-                          .pulse = Register::instruction,
-                          .pulse_wait = character_wait,
-                          .after_pulse = clear_home_wait,
-                          .rest = Register::instruction,
-                          .after_rest = character_wait};
+constexpr display_step clear_step{.byte = clear_display,
+                                  .after_byte = character_wait,
+                                  .pulse = register_select::instruction,
+                                  .pulse_wait = character_wait,
+                                  .after_pulse = clear_home_wait,
+                                  .rest = register_select::instruction,
+                                  .after_rest = character_wait};
 
 void clear_locked(unsigned int addr) {
   lcd_wait(addr);
@@ -109,32 +113,33 @@ void lcd_set_string(unsigned int addr, const char *string, unsigned int line) {
       line == 1 ? set_display_address : set_display_address | line2_address;
   put_step(addr, {.byte = address,
                   .after_byte = address_wait,
-                  .pulse = Register::instruction,
+                  .pulse = register_select::instruction,
                   .pulse_wait = address_wait,
                   .after_pulse = address_wait});
   for (int written = 0; string[written] != '\0' && written < line_characters; ++written) {
     put_step(addr, {.byte = static_cast<unsigned char>(string[written]),
                     .after_byte = character_wait,
-                    .pulse = Register::data,
+                    .pulse = register_select::data,
                     .pulse_wait = character_wait});
   }
   // After the last character, or after the address when there is none.
-  put_step(addr, {.after_pulse = step_wait, .rest = Register::data, .after_rest = step_wait});
+  put_step(addr,
+           {.after_pulse = step_wait, .rest = register_select::data, .after_rest = step_wait});
 }
 
 void lcd_set_char(unsigned int addr, unsigned char charakter, unsigned int position) {
   std::lock_guard lock(display_mutex);
   lcd_wait(addr);
   put_step(addr, evenly_waited(static_cast<unsigned char>(position | set_display_address),
-                               Register::instruction, address_wait));
+                               register_select::instruction, address_wait));
   lcd_wait(addr);
-  put_step(addr, evenly_waited(charakter, Register::data, address_wait));
+  put_step(addr, evenly_waited(charakter, register_select::data, address_wait));
 }
 
 void lcd_cg(unsigned int addr, unsigned int position) {
   std::lock_guard lock(display_mutex);
   put_step(addr, evenly_waited(static_cast<unsigned char>(position | set_generator_address),
-                               Register::instruction, step_wait));
+                               register_select::instruction, step_wait));
 }
 
 // The slot's first row address, then the rows, each as one character
@@ -145,10 +150,10 @@ void lcd_load_pattern(unsigned int addr, unsigned int slot, const unsigned char 
   lcd_wait(addr);
   const auto first_row =
       static_cast<unsigned char>(set_generator_address | (slot & slot_mask) * pattern_rows);
-  put_step(addr, evenly_waited(first_row, Register::instruction, character_wait));
+  put_step(addr, evenly_waited(first_row, register_select::instruction, character_wait));
   for (int row = 0; row < pattern_rows; ++row) {
     const auto dots = static_cast<unsigned char>(rows[row] & row_dots);
-    put_step(addr, evenly_waited(dots, Register::data, character_wait));
+    put_step(addr, evenly_waited(dots, register_select::data, character_wait));
   }
 }
 
@@ -171,11 +176,11 @@ void lcd_return(unsigned long addr) {
 
 int lcd_busy(unsigned int addr) {
   std::lock_guard lock(display_mutex);
-  lcd_step::put_control(addr, Register::data, Transfer::read, Enable::high);
+  lcd_step::put_control(addr, register_select::data, transfer_direction::read, enable_level::high);
   udelay_sub(step_wait);
-  lcd_step::put_control(addr, Register::data, Transfer::read, Enable::low);
+  lcd_step::put_control(addr, register_select::data, transfer_direction::read, enable_level::low);
   udelay_sub(step_wait);
-  lcd_step::put_control(addr, Register::data, Transfer::read, Enable::high);
+  lcd_step::put_control(addr, register_select::data, transfer_direction::read, enable_level::high);
   udelay_sub(step_wait);
   return port_access::read_data(addr) & 0x80;
 }

@@ -13,28 +13,28 @@
 
 namespace lcd_step {
 
-struct Step {
+struct display_step {
   // The byte for the data register; none: it still holds the one wanted.
   std::optional<unsigned char> byte = std::nullopt;
   unsigned long after_byte = 0;
   // E low, high, low with this register selected; the controller takes the
   // byte on the falling edge. pulse_wait goes before each edge but the first.
-  std::optional<lcd_wiring::Register> pulse = std::nullopt;
+  std::optional<lcd_wiring::register_select> pulse = std::nullopt;
   unsigned long pulse_wait = 0;
   unsigned long after_pulse = 0;
   // Then E low and R/W on read with this register selected, so that nothing
   // the lines do can reach the controller.
-  std::optional<lcd_wiring::Register> rest = std::nullopt;
+  std::optional<lcd_wiring::register_select> rest = std::nullopt;
   unsigned long after_rest = 0;
 };
 
 // Writes the step's parts in order at the port base `addr`; a part the step
 // lacks is left out, a wait of 0 is none, and a wait is kept when the part
 // before it is left out.
-void put_step(unsigned int addr, const Step &step);
+void put_step(unsigned int addr, const display_step &step);
 
 // One control-register write, for the sequences that read the controller.
-void put_control(unsigned int addr, lcd_wiring::Register target, lcd_wiring::Transfer transfer,
-                 lcd_wiring::Enable enable);
+void put_control(unsigned int addr, lcd_wiring::register_select target,
+                 lcd_wiring::transfer_direction transfer, lcd_wiring::enable_level enable);
 
 }  // namespace lcd_step

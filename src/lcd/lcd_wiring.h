@@ -25,17 +25,18 @@ inline constexpr unsigned char read_write_bit = 0x01;       // nStrobe, inverted
 inline constexpr unsigned char enable_bit = 0x04;           // nInit
 inline constexpr unsigned char register_select_bit = 0x08;  // nSelectIn, inverted line
 
-enum class Register { instruction, data };
-enum class Transfer { write, read };
-enum class Enable { low, high };
+enum class register_select { instruction, data };
+enum class transfer_direction { write, read };
+enum class enable_level { low, high };
 
-constexpr unsigned char control_value(Register target, Transfer transfer, Enable enable) {
+constexpr unsigned char control_value(register_select target, transfer_direction transfer,
+                                      enable_level enable) {
   unsigned char value = control_fixed_bits;
   // R/W low means write, and the port inverts the line: set the bit to write.
-  if (transfer == Transfer::write) value |= read_write_bit;
-  if (enable == Enable::high) value |= enable_bit;
+  if (transfer == transfer_direction::write) value |= read_write_bit;
+  if (enable == enable_level::high) value |= enable_bit;
   // RS low selects the instruction register, and the port inverts the line.
-  if (target == Register::instruction) value |= register_select_bit;
+  if (target == register_select::instruction) value |= register_select_bit;
   return value;
 }
 

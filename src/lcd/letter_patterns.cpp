@@ -12,12 +12,12 @@ namespace letter_patterns {
 
 namespace {
 
-struct LetterPattern {
+struct letter_pattern {
   char32_t character;
-  Pattern pattern;
+  dot_pattern pattern;
 };
 
-constexpr LetterPattern patterns[] = {
+constexpr letter_pattern patterns[] = {
     {U'\\', {0b00000, 0b10000, 0b01000, 0b00100, 0b00010, 0b00001, 0b00000, 0b00000}},
     {U'~', {0b00000, 0b00000, 0b00000, 0b01101, 0b10010, 0b00000, 0b00000, 0b00000}},
     {U'¡', {0b00100, 0b00000, 0b00100, 0b00100, 0b00100, 0b00100, 0b00100, 0b00000}},
@@ -151,8 +151,8 @@ constexpr LetterPattern patterns[] = {
 
 }  // namespace
 
-const Pattern *pattern_of(char32_t character) {
-  const LetterPattern *found = character_table::find(patterns, character);
+const dot_pattern *pattern_of(char32_t character) {
+  const letter_pattern *found = character_table::find(patterns, character);
   return found != nullptr ? &found->pattern : nullptr;
 }
 

@@ -9,9 +9,9 @@ namespace letter_patterns {
 
 inline constexpr int rows = 8;
 // Row 0 is the top; bit 4 of a row is its leftmost dot, bit 0 its rightmost.
-using Pattern = std::array<unsigned char, rows>;
+using dot_pattern = std::array<unsigned char, rows>;
 
 // The pattern that draws `character`, or null when there is none.
-const Pattern *pattern_of(char32_t character);
+const dot_pattern *pattern_of(char32_t character);
 
 }  // namespace letter_patterns

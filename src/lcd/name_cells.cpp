@@ -41,9 +41,9 @@ char32_t next_character(std::string_view text, std::size_t &at) {
   return character;
 }
 
-class ScreenBuilder {
+class screen_builder {
  public:
-  explicit ScreenBuilder(const lcd_rom::Rom &rom) : rom_(rom) {}
+  explicit screen_builder(const lcd_rom::character_rom &rom) : rom_(rom) {}
 
   std::string line_of(std::string_view text) {
     std::string line;
@@ -56,7 +56,7 @@ class ScreenBuilder {
     return line;
   }
 
-  std::vector<letter_patterns::Pattern> patterns() && { return std::move(patterns_); }
+  std::vector<letter_patterns::dot_pattern> patterns() && { return std::move(patterns_); }
 
  private:
   // The cells that show `character`, or none when they would take more
@@ -64,7 +64,7 @@ class ScreenBuilder {
   std::string cells_of(char32_t character, std::size_t room) {
     if (const auto code = lcd_rom::code_of(rom_, character))
       return std::string(1, static_cast<char>(*code));
-    if (const letter_patterns::Pattern *pattern = letter_patterns::pattern_of(character)) {
+    if (const letter_patterns::dot_pattern *pattern = letter_patterns::pattern_of(character)) {
       if (const int slot = slot_of(character, *pattern); slot >= 0) {
         return std::string(1, static_cast<char>(first_slot_code + slot));
       }
@@ -76,7 +76,7 @@ class ScreenBuilder {
 
   // The slot that holds `character`'s pattern on this screen, taken now if
   // it has none yet and one is free; -1 when all are taken.
-  int slot_of(char32_t character, const letter_patterns::Pattern &pattern) {
+  int slot_of(char32_t character, const letter_patterns::dot_pattern &pattern) {
     const auto found = std::find(drawn_.begin(), drawn_.end(), character);
     if (found != drawn_.end()) return static_cast<int>(found - drawn_.begin());
     if (drawn_.size() == pattern_slots) return -1;
@@ -85,16 +85,17 @@ class ScreenBuilder {
     return static_cast<int>(drawn_.size() - 1);
   }
 
-  const lcd_rom::Rom &rom_;
+  const lcd_rom::character_rom &rom_;
   std::vector<char32_t> drawn_;
-  std::vector<letter_patterns::Pattern> patterns_;
+  std::vector<letter_patterns::dot_pattern> patterns_;
 };
 
 }  // namespace
 
-Screen screen_of(std::string_view line1, std::string_view line2, const lcd_rom::Rom &rom) {
-  ScreenBuilder builder(rom);
-  Screen screen;
+screen_cells screen_of(std::string_view line1, std::string_view line2,
+                       const lcd_rom::character_rom &rom) {
+  screen_builder builder(rom);
+  screen_cells screen;
   screen.lines[0] = builder.line_of(line1);
   screen.lines[1] = builder.line_of(line2);
   screen.patterns = std::move(builder).patterns();

@@ -32,15 +32,15 @@ inline constexpr int pattern_slots = 8;
 // 0x08-0x0F; 0x00 would end the text the display driver writes.
 inline constexpr unsigned char first_slot_code = 0x08;
 
-struct Screen {
+struct screen_cells {
   // Line 1 and line 2 in the display's code: at most line_cells bytes each,
   // never a zero byte.
   std::string lines[2];
   // Slot i holds patterns[i] and shows as first_slot_code + i.
-  std::vector<letter_patterns::Pattern> patterns;
+  std::vector<letter_patterns::dot_pattern> patterns;
 };
 
-Screen screen_of(std::string_view line1, std::string_view line2,
-                 const lcd_rom::Rom &rom = lcd_rom::built_in());
+screen_cells screen_of(std::string_view line1, std::string_view line2,
+                       const lcd_rom::character_rom &rom = lcd_rom::built_in());
 
 }  // namespace name_cells

@@ -13,14 +13,14 @@ namespace plain_letters {
 
 namespace {
 
-struct PlainLetter {
+struct plain_letter {
   char32_t character;
   char32_t base;      // with `mark` makes `character`; 0 when nothing composes to it
   char32_t mark;      // a combining mark, U+0300 to U+036F
   const char *plain;  // printable ASCII, neither `\` nor `~`
 };
 
-constexpr PlainLetter letters[] = {
+constexpr plain_letter letters[] = {
     {U'\\', 0, 0, "/"},       {U'~', 0, 0, "-"},        {U'\u00A0', 0, 0, " "},
     {U'¡', 0, 0, "!"},        {U'¢', 0, 0, "c"},        {U'£', 0, 0, "L"},
     {U'¤', 0, 0, "?"},        {U'¥', 0, 0, "Y"},        {U'¦', 0, 0, "|"},
@@ -149,13 +149,13 @@ constexpr PlainLetter letters[] = {
 }  // namespace
 
 const char *plain_of(char32_t character) {
-  const PlainLetter *found = character_table::find(letters, character);
+  const plain_letter *found = character_table::find(letters, character);
   return found != nullptr ? found->plain : nullptr;
 }
 
 char32_t composed(char32_t base, char32_t mark) {
   const auto found =
-      std::find_if(std::begin(letters), std::end(letters), [&](const PlainLetter &entry) {
+      std::find_if(std::begin(letters), std::end(letters), [&](const plain_letter &entry) {
         return entry.base == base && entry.mark == mark && base != 0;
       });
   return found == std::end(letters) ? 0 : found->character;

@@ -28,7 +28,7 @@ constexpr char text_failed[] = "%s: %s";
 // Set before any thread starts, then only read. The descriptor is closed
 // only by release(): the claim lasts as long as the process, and the
 // kernel gives the port back when the process ends.
-Way way = Way::raw;
+access_way way = access_way::raw;
 int parport = -1;
 
 std::string reason(const char *text, const char *detail = "") {
@@ -61,8 +61,9 @@ int claim(std::string &why_not) {
   // data lines against the port: E goes low at once, with R/W on read, so
   // that the display driver's first write is no falling edge of E.
   int forward = 0;
-  unsigned char idle = lcd_wiring::control_value(
-      lcd_wiring::Register::data, lcd_wiring::Transfer::read, lcd_wiring::Enable::low);
+  unsigned char idle = lcd_wiring::control_value(lcd_wiring::register_select::data,
+                                                 lcd_wiring::transfer_direction::read,
+                                                 lcd_wiring::enable_level::low);
   if (platform::parport_request(device, PPDATADIR, &forward) != 0 ||
       platform::parport_request(device, PPWCONTROL, &idle) != 0) {
     why_not = reason(text_failed, std::strerror(errno));
@@ -74,18 +75,18 @@ int claim(std::string &why_not) {
 
 }  // namespace
 
-Way choose(bool raw_access_granted) {
+access_way choose(bool raw_access_granted) {
   std::string why_not;
   release();
   parport = claim(why_not);
   if (parport >= 0) {
-    way = Way::kernel_driver;
+    way = access_way::kernel_driver;
     std::printf(text_kernel_driver, platform::parport_device());
   } else if (raw_access_granted) {
-    way = Way::raw;
+    way = access_way::raw;
     std::printf(text_raw, why_not.c_str());
   } else {
-    way = Way::none;
+    way = access_way::none;
     std::printf(text_none, why_not.c_str());
   }
   return way;
@@ -94,7 +95,7 @@ Way choose(bool raw_access_granted) {
 void release() {
   if (parport >= 0) platform::parport_close(parport);
   parport = -1;
-  way = Way::raw;
+  way = access_way::raw;
 }
 
 namespace {
@@ -104,13 +105,13 @@ namespace {
 void write_register(unsigned long request, unsigned int addr, unsigned int offset,
                     unsigned char value) {
   switch (way) {
-    case Way::kernel_driver:
+    case access_way::kernel_driver:
       platform::parport_request(parport, request, &value);
       break;
-    case Way::raw:
+    case access_way::raw:
       platform::port_write(static_cast<unsigned short>(addr + offset), value);
       break;
-    case Way::none:
+    case access_way::none:
       break;
   }
 }
@@ -136,14 +137,14 @@ void write_control(unsigned int addr, unsigned char value) {
 unsigned char read_data(unsigned int addr) {
   unsigned char value = 0xFF;
   switch (way) {
-    case Way::kernel_driver:
+    case access_way::kernel_driver:
       platform::parport_request(parport, PPRDATA, &value);
       break;
-    case Way::raw:
+    case access_way::raw:
       value =
           platform::port_read(static_cast<unsigned short>(addr + lcd_wiring::data_register_offset));
       break;
-    case Way::none:
+    case access_way::none:
       break;
   }
   return value;

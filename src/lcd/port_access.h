@@ -17,14 +17,14 @@
 
 namespace port_access {
 
-enum class Way { raw, kernel_driver, none };
+enum class access_way { raw, kernel_driver, none };
 
 // Tries to claim /dev/parport0 for this process alone; on failure falls back
 // to raw port I/O where raw_access_granted (the I/O privilege was granted),
 // else to none, where the display is not driven at all: a raw port access
 // without the privilege would kill the player. Says on one console line which
 // way it took and why.
-Way choose(bool raw_access_granted);
+access_way choose(bool raw_access_granted);
 
 // Closes /dev/parport0, which gives the port back to the kernel, and goes
 // back to raw port I/O.

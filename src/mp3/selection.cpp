@@ -55,7 +55,7 @@ void last_title(const fs_entry &root, unsigned int &interp, unsigned int &alb, u
 // first and the patterns next: no cell shows a slot while its pattern
 // changes, and the lines show their drawn letters at once.
 void show_names(const std::string &line1, const char *line2) {
-  const name_cells::Screen screen = name_cells::screen_of(line1, line2);
+  const name_cells::screen_cells screen = name_cells::screen_of(line1, line2);
   std::snprintf(lcd_l1, lcd_line_bytes, "%s", screen.lines[0].c_str());
   std::snprintf(lcd_l2, lcd_line_bytes, "%s", screen.lines[1].c_str());
   lcd_clear(lcd_port);

@@ -10,13 +10,13 @@
 
 #include "emu/machine.h"
 
-class MachineFixture : public ::testing::Test {
+class machine_fixture : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
   // Makes `discs` the machine's list and resets it: discs[0] is in the drive.
-  void load_discs(std::vector<sim::Disc> discs);
+  void load_discs(std::vector<sim::emulated_disc> discs);
   void advance_seconds(double seconds);
 
   // The test's own folder, and paths in it.
@@ -30,10 +30,10 @@ class MachineFixture : public ::testing::Test {
   // Open descriptors of this process, for leak checks.
   static int open_descriptors();
 
-  static sim::Disc audio_disc(std::vector<int> track_seconds);
-  static sim::Disc data_disc(const std::string &folder);
-  static sim::Disc blank_disc();
-  static sim::Disc no_disc();
+  static sim::emulated_disc audio_disc(std::vector<int> track_seconds);
+  static sim::emulated_disc data_disc(const std::string &folder);
+  static sim::emulated_disc blank_disc();
+  static sim::emulated_disc no_disc();
 
  private:
   std::string folder_;

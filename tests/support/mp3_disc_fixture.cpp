@@ -12,8 +12,8 @@
 #include "lcd/lcd.h"
 #include "platform/platform.h"
 
-void Mp3DiscFixture::SetUp() {
-  MachineFixture::SetUp();
+void mp3_disc_fixture::SetUp() {
+  machine_fixture::SetUp();
   file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
   lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
   lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
@@ -23,7 +23,7 @@ void Mp3DiscFixture::SetUp() {
   close_input = 99;
 }
 
-void Mp3DiscFixture::TearDown() {
+void mp3_disc_fixture::TearDown() {
   release_entries(root_node_.dir);
   root_node_ = {};
   root_fs = nullptr;
@@ -31,20 +31,20 @@ void Mp3DiscFixture::TearDown() {
     std::free(*text);
     *text = nullptr;
   }
-  MachineFixture::TearDown();
+  machine_fixture::TearDown();
 }
 
-std::string Mp3DiscFixture::make_disc(const std::vector<std::string> &entries,
-                                      const mkdisc::title_options &titles,
-                                      const std::string &name) {
+std::string mp3_disc_fixture::make_disc(const std::vector<std::string> &entries,
+                                        const mkdisc::title_options &titles,
+                                        const std::string &name) {
   mkdisc::layout_options layout;
   layout.entries = entries;
   return make_disc(layout, titles, name);
 }
 
-std::string Mp3DiscFixture::make_disc(const mkdisc::layout_options &layout,
-                                      const mkdisc::title_options &titles,
-                                      const std::string &name) {
+std::string mp3_disc_fixture::make_disc(const mkdisc::layout_options &layout,
+                                        const mkdisc::title_options &titles,
+                                        const std::string &name) {
   std::string error;
   const mkdisc::disc_plan plan = mkdisc::plan_disc(layout, titles.frames, error);
   const std::string disc = path(name);
@@ -52,7 +52,7 @@ std::string Mp3DiscFixture::make_disc(const mkdisc::layout_options &layout,
   return disc;
 }
 
-void Mp3DiscFixture::mount(const std::string &disc) {
+void mp3_disc_fixture::mount(const std::string &disc) {
   load_discs({data_disc(disc)});  // a machine reset: the display starts off
   lcd_init(lcd_port);
   ASSERT_EQ(platform::mount_filesystem(platform::drive_device(), platform::cdrom_mount_point(),
@@ -60,7 +60,7 @@ void Mp3DiscFixture::mount(const std::string &disc) {
             0);
 }
 
-fs_entry &Mp3DiscFixture::scan() {
+fs_entry &mp3_disc_fixture::scan() {
   release_entries(root_node_.dir);
   root_node_.dir = open_entry(platform::cdrom_mount_point(), &root_node_.entrys, 1);
   root_node_.name = const_cast<char *>(platform::cdrom_mount_point());
@@ -69,15 +69,15 @@ fs_entry &Mp3DiscFixture::scan() {
   return root_node_;
 }
 
-std::string Mp3DiscFixture::mount_point() const { return platform::cdrom_mount_point(); }
+std::string mp3_disc_fixture::mount_point() const { return platform::cdrom_mount_point(); }
 
-std::vector<std::string> Mp3DiscFixture::names(const fs_entry &folder) {
+std::vector<std::string> mp3_disc_fixture::names(const fs_entry &folder) {
   std::vector<std::string> result;
   for (int i = 0; i < folder.entrys; ++i) result.push_back(folder.dir[i]->name);
   return result;
 }
 
-std::string Mp3DiscFixture::mpeg_bytes(unsigned char b2) {
+std::string mp3_disc_fixture::mpeg_bytes(unsigned char b2) {
   std::string bytes(417, '\0');
   bytes[0] = '\xFF';
   bytes[1] = '\xFB';

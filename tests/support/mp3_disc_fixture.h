@@ -10,7 +10,7 @@
 #include "mp3/library.h"
 #include "support/machine_fixture.h"
 
-class Mp3DiscFixture : public MachineFixture {
+class mp3_disc_fixture : public machine_fixture {
  protected:
   void SetUp() override;
   void TearDown() override;

@@ -32,8 +32,8 @@ std::string built_program(const std::string &relative_path) {
   return std::string(DISCBOX_BINARY_DIR) + "/" + relative_path;
 }
 
-SimProcess::SimProcess(const std::vector<std::string> &arguments,
-                       const std::vector<std::string> &environment) {
+sim_process::sim_process(const std::vector<std::string> &arguments,
+                         const std::vector<std::string> &environment) {
   // Keys typed after the simulator ended must not end the test.
   signal(SIGPIPE, SIG_IGN);
   // The simulator's ends of its three pipes; ours go to the members.
@@ -65,10 +65,10 @@ SimProcess::SimProcess(const std::vector<std::string> &arguments,
   }
   process_ = util::child_process(pid_);
   posix_spawn_file_actions_destroy(&actions);
-  collector_ = std::thread(&SimProcess::collect, this);
+  collector_ = std::thread(&sim_process::collect, this);
 }
 
-SimProcess::~SimProcess() {
+sim_process::~sim_process() {
   if (pid_ > 0 && wait_exit(std::chrono::milliseconds(0)) == -1) {
     kill(pid_, SIGTERM);
     if (wait_exit(std::chrono::seconds(10)) == -1) {
@@ -80,7 +80,7 @@ SimProcess::~SimProcess() {
   if (collector_.joinable()) collector_.join();
 }
 
-void SimProcess::collect() {
+void sim_process::collect() {
   pollfd streams[2] = {{console_.get(), POLLIN, 0}, {error_.get(), POLLIN, 0}};
   int open_streams = 2;
   while (open_streams > 0) {
@@ -104,7 +104,7 @@ void SimProcess::collect() {
   changed_.notify_all();
 }
 
-void SimProcess::type(std::string_view keys) {
+void sim_process::type(std::string_view keys) {
   const char *data = keys.data();
   size_t left = keys.size();
   while (keys_ && left > 0) {
@@ -115,9 +115,10 @@ void SimProcess::type(std::string_view keys) {
   }
 }
 
-void SimProcess::close_keys() { keys_.reset(); }
+void sim_process::close_keys() { keys_.reset(); }
 
-size_t SimProcess::wait_for(std::string_view text, size_t from, std::chrono::milliseconds timeout) {
+size_t sim_process::wait_for(std::string_view text, size_t from,
+                             std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   size_t found = std::string::npos;
   changed_.wait_for(lock, timeout, [&] {
@@ -128,7 +129,7 @@ size_t SimProcess::wait_for(std::string_view text, size_t from, std::chrono::mil
   return found == std::string::npos ? found : found + text.size();
 }
 
-size_t SimProcess::count(std::string_view text) const {
+size_t sim_process::count(std::string_view text) const {
   std::lock_guard lock(mutex_);
   size_t occurrences = 0;
   for (size_t at = output_.find(text); at != std::string::npos;
@@ -138,17 +139,17 @@ size_t SimProcess::count(std::string_view text) const {
   return occurrences;
 }
 
-std::string SimProcess::output() const {
+std::string sim_process::output() const {
   std::lock_guard lock(mutex_);
   return output_;
 }
 
-std::string SimProcess::errors() const {
+std::string sim_process::errors() const {
   std::lock_guard lock(mutex_);
   return errors_;
 }
 
-int SimProcess::wait_exit(std::chrono::milliseconds timeout) {
+int sim_process::wait_exit(std::chrono::milliseconds timeout) {
   if (ended_) return exit_status_;
   if (!process_.running()) return -1;
   auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -163,13 +164,13 @@ int SimProcess::wait_exit(std::chrono::milliseconds timeout) {
   }
 }
 
-TemporaryFolder::TemporaryFolder() {
+temporary_folder::temporary_folder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "discbox-test.XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   open_to_started_programs(path_);
 }
 
-TemporaryFolder::~TemporaryFolder() {
+temporary_folder::~temporary_folder() {
   std::error_code ignored;
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }

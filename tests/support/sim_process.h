@@ -16,15 +16,15 @@
 #include "util/child_process.h"
 #include "util/unique_fd.h"
 
-class SimProcess {
+class sim_process {
  public:
   // Starts discbox-sim with `arguments` (options and discs) and, in its
   // environment, `environment` ("NAME=value") added to ours.
-  explicit SimProcess(const std::vector<std::string> &arguments,
-                      const std::vector<std::string> &environment = {});
-  ~SimProcess();  // kills it if it still runs
-  SimProcess(const SimProcess &) = delete;
-  SimProcess &operator=(const SimProcess &) = delete;
+  explicit sim_process(const std::vector<std::string> &arguments,
+                       const std::vector<std::string> &environment = {});
+  ~sim_process();  // kills it if it still runs
+  sim_process(const sim_process &) = delete;
+  sim_process &operator=(const sim_process &) = delete;
 
   void type(std::string_view keys);
   void close_keys();
@@ -69,12 +69,12 @@ class SimProcess {
 std::string built_program(const std::string &relative_path);
 
 // A fresh temporary folder for one test, removed with everything in it.
-class TemporaryFolder {
+class temporary_folder {
  public:
-  TemporaryFolder();
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder &) = delete;
-  TemporaryFolder &operator=(const TemporaryFolder &) = delete;
+  temporary_folder();
+  ~temporary_folder();
+  temporary_folder(const temporary_folder &) = delete;
+  temporary_folder &operator=(const temporary_folder &) = delete;
   const std::string &path() const { return path_; }
   std::string file(const std::string &name) const { return path_ + "/" + name; }
 

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-StdoutTap::StdoutTap() {
+stdout_tap::stdout_tap() {
   std::fflush(stdout);
   saved_.reset(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
   int ends[2];
@@ -18,7 +18,7 @@ StdoutTap::StdoutTap() {
   dup2(catcher_.get(), STDOUT_FILENO);
 }
 
-StdoutTap::~StdoutTap() {
+stdout_tap::~stdout_tap() {
   std::fflush(stdout);
   dup2(saved_.get(), STDOUT_FILENO);
   saved_.reset();
@@ -27,14 +27,14 @@ StdoutTap::~StdoutTap() {
   collect();
 }
 
-void StdoutTap::collect() {
+void stdout_tap::collect() {
   char bytes[4096];
   for (ssize_t got; (got = read(caught_.get(), bytes, sizeof bytes)) > 0;) {
     text_.append(bytes, static_cast<size_t>(got));
   }
 }
 
-bool StdoutTap::wait_for(std::string_view text, std::chrono::milliseconds timeout) {
+bool stdout_tap::wait_for(std::string_view text, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     // The printing thread's stream may hold the line in its buffer.
@@ -47,7 +47,7 @@ bool StdoutTap::wait_for(std::string_view text, std::chrono::milliseconds timeou
   }
 }
 
-const std::string &StdoutTap::text() {
+const std::string &stdout_tap::text() {
   std::fflush(stdout);
   collect();
   return text_;

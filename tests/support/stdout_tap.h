@@ -9,12 +9,12 @@
 
 #include "util/unique_fd.h"
 
-class StdoutTap {
+class stdout_tap {
  public:
-  StdoutTap();
-  ~StdoutTap();  // standard output goes back where it went before
-  StdoutTap(const StdoutTap &) = delete;
-  StdoutTap &operator=(const StdoutTap &) = delete;
+  stdout_tap();
+  ~stdout_tap();  // standard output goes back where it went before
+  stdout_tap(const stdout_tap &) = delete;
+  stdout_tap &operator=(const stdout_tap &) = delete;
 
   // Waits until the output caught so far holds `text`; false on time-out.
   bool wait_for(std::string_view text,

@@ -19,7 +19,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char **argv) {
-  sim::MachineConfig &machine = sim::machine_config();
+  sim::machine_configuration &machine = sim::machine_config();
   int next = 1;
   for (; next < argc && argv[next][0] == '-'; ++next) {
     if (std::strcmp(argv[next], "--data-only-drive") == 0) {
@@ -31,9 +31,9 @@ int main(int argc, char **argv) {
     }
   }
   if (argc - next != 2) return usage();
-  sim::Disc disc;
+  sim::emulated_disc disc;
   if (std::strcmp(argv[next], "empty") != 0) {
-    disc.kind = sim::Disc::Kind::data;
+    disc.kind = sim::emulated_disc::disc_kind::data;
     disc.folder = argv[next];
   }
   machine.discs = {disc};

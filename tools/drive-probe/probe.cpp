@@ -39,9 +39,9 @@ std::string hex(unsigned value) {
   return text;
 }
 
-class Probe {
+class drive_probe {
  public:
-  explicit Probe(std::FILE *out) : out_(out) {}
+  explicit drive_probe(std::FILE *out) : out_(out) {}
 
   // One line: NAME, what was asked, how it ended, and on success the fields.
   // Plays say "ok" outright, as in the drive log; other requests only say
@@ -135,7 +135,7 @@ class Probe {
   int fd_ = -1;
 };
 
-void disc_scenario(Probe &probe) {
+void disc_scenario(drive_probe &probe) {
   if (!probe.open()) return;
   probe.toc_header();
   probe.toc_entry(1, CDROM_MSF);
@@ -172,7 +172,7 @@ void disc_scenario(Probe &probe) {
 }  // namespace
 
 int run(const char *scenario, std::FILE *out) {
-  Probe probe(out);
+  drive_probe probe(out);
   if (std::strcmp(scenario, "empty") == 0) {
     if (probe.open()) probe.close();
   } else if (std::strcmp(scenario, "disc") == 0) {

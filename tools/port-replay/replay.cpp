@@ -65,7 +65,7 @@ void replay::feed(const port_write &write, long line_number) {
     return;
   }
   if (busy_violations() != lost_before) out_ << "!! busy " << line_number << "\n";
-  const sim::Screen now_shown = port_.screen();
+  const sim::screen_contents now_shown = port_.screen();
   if (now_shown != last_shown_) {
     out_ << now_shown.whole() << "\n";
     last_shown_ = now_shown;

@@ -48,8 +48,8 @@ class replay {
 
  private:
   std::ostream &out_;
-  sim::DisplayPort port_;  // at power-on, driven at time 0
-  sim::Screen last_shown_;
+  sim::display_port port_;  // at power-on, driven at time 0
+  sim::screen_contents last_shown_;
 };
 
 }  // namespace port_replay
