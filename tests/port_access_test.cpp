@@ -60,7 +60,7 @@ class PortAccessTest : public machine_fixture {
 TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) {
   const std::vector<std::string> raw_screens = draw();
   const int raw_busy = lcd_busy(base);
-  const std::vector<sim::port_write> raw_writes = sim::port_writes();
+  const std::vector<sim::logged_write> raw_writes = sim::port_writes();
 
   sim::reset_display_emulator();
   access_way way;
@@ -70,7 +70,7 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
   // the data direction goes forward, and E low before the display's first
   // write, which is then no falling edge.
   std::vector<unsigned char> claim_values;
-  for (const sim::port_write &write : sim::port_writes()) {
+  for (const sim::logged_write &write : sim::port_writes()) {
     EXPECT_EQ(write.port, control_port);
     claim_values.push_back(write.value);
   }
@@ -84,7 +84,7 @@ TEST_F(PortAccessTest, ClaimedDriverDrawsWhatRawPortIODrawsWithTheSameLineBits) 
 
   // Write for write the same registers; the driver passes on the control
   // register's line bits and keeps its interrupt enable.
-  const std::vector<sim::port_write> driver_writes = sim::port_writes();
+  const std::vector<sim::logged_write> driver_writes = sim::port_writes();
   ASSERT_EQ(driver_writes.size(), raw_writes.size());
   for (std::size_t i = 0; i < driver_writes.size(); ++i) {
     ASSERT_EQ(driver_writes[i].port, raw_writes[i].port) << "write " << i;

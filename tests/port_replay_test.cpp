@@ -20,7 +20,7 @@ namespace {
 constexpr unsigned int base = 888;
 
 // One write as qemu's log trace prints it with -msg timestamp=on.
-std::string trace_line(const sim::port_write &write, std::int64_t squeeze = 1) {
+std::string trace_line(const sim::logged_write &write, std::int64_t squeeze = 1) {
   const std::int64_t microseconds = write.time_nanoseconds / 1000 / squeeze;
   char line[128];
   std::snprintf(line, sizeof line,
@@ -40,7 +40,7 @@ replayed replay_all(const std::vector<std::string> &trace) {
   port_replay::replay display(out);
   long number = 0;
   for (const std::string &line : trace) {
-    port_replay::port_write write;
+    port_replay::traced_write write;
     ++number;
     if (port_replay::parse_trace_line(line, write) == port_replay::line_kind::write) {
       display.feed(write, number);
@@ -75,14 +75,14 @@ class PortReplayTest : public testing::Test {
     return "|" + view.line1 + "|" + view.line2 + "|";
   }
 
-  std::vector<sim::port_write> writes;
+  std::vector<sim::logged_write> writes;
 };
 
 TEST_F(PortReplayTest, DriverWritesReplayIntoTheSameScreenWithoutBusyWrites) {
   std::vector<std::string> trace{"parallel_ioport_write write [SW] is not this line",
                                  "1@1.000000:other_event addr 0x02 val 0x01"};
   trace.push_back("4242@0.000001:parallel_ioport_write write [SW] addr 0x07 val 0x03");
-  for (const sim::port_write &write : writes) trace.push_back(trace_line(write));
+  for (const sim::logged_write &write : writes) trace.push_back(trace_line(write));
   const replayed result = replay_all(trace);
   ASSERT_FALSE(result.lines.empty());
   EXPECT_EQ(result.lines.front(), "@@ step 3");
@@ -96,7 +96,7 @@ TEST_F(PortReplayTest, DriverWritesReplayIntoTheSameScreenWithoutBusyWrites) {
 // running when the next instruction comes, and characters are lost.
 TEST_F(PortReplayTest, WritesThatComeTooFastAreReportedAndLost) {
   std::vector<std::string> trace;
-  for (const sim::port_write &write : writes) trace.push_back(trace_line(write, 10));
+  for (const sim::logged_write &write : writes) trace.push_back(trace_line(write, 10));
   const replayed result = replay_all(trace);
   EXPECT_GT(result.busy, 0u);
   EXPECT_NE(result.lines.back(), screen());
@@ -106,7 +106,7 @@ TEST_F(PortReplayTest, WritesThatComeTooFastAreReportedAndLost) {
 }
 
 TEST(PortReplayTrace, LinesWithoutTimeStampOrNumbersAreNotWrites) {
-  port_replay::port_write write;
+  port_replay::traced_write write;
   using port_replay::line_kind;
   EXPECT_EQ(
       port_replay::parse_trace_line("parallel_ioport_write write [SW] addr 0x02 val 0x10", write),

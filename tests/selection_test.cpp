@@ -172,7 +172,7 @@ TEST_F(SelectionTest, NamesShowAsWrittenWithTheirPatternsLoadedFirst) {
   // The instruction bytes in order: each is followed by the control value
   // that clocks it into the instruction register.
   std::vector<unsigned char> instructions;
-  const std::vector<sim::port_write> writes = sim::port_writes();
+  const std::vector<sim::logged_write> writes = sim::port_writes();
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
     if (writes[i].port == 888 && writes[i + 1].value == 0xC9)
       instructions.push_back(writes[i].value);

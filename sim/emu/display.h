@@ -34,7 +34,7 @@ struct display_snapshot {
   std::string line2;
 };
 
-struct port_write {
+struct logged_write {
   unsigned short port;
   unsigned char value;
   std::int64_t time_nanoseconds;  // monotonic clock
@@ -48,7 +48,7 @@ std::uint64_t display_busy_violations();
 
 // The port writes since the last clear_port_writes() (or reset). The log is
 // bounded; port_writes_dropped() counts what did not fit.
-std::vector<port_write> port_writes();
+std::vector<logged_write> port_writes();
 std::uint64_t port_writes_dropped();
 void clear_port_writes();
 

@@ -41,7 +41,7 @@ struct port_state {
   bool patterns_logged = false;
   std::size_t log_size = 0;
   std::uint64_t log_dropped = 0;
-  port_write log[log_capacity];
+  logged_write log[log_capacity];
 };
 
 port_state &state() {
@@ -128,10 +128,10 @@ std::uint64_t display_busy_violations() {
   return port.display.controller().busy_violations();
 }
 
-std::vector<port_write> port_writes() {
+std::vector<logged_write> port_writes() {
   port_state &port = state();
   std::lock_guard lock(port.mutex);
-  return std::vector<port_write>(port.log, port.log + port.log_size);
+  return std::vector<logged_write>(port.log, port.log + port.log_size);
 }
 
 std::uint64_t port_writes_dropped() {
@@ -162,7 +162,7 @@ void write_port(unsigned short port_number, unsigned char value) {
   std::lock_guard lock(port.mutex);
   const std::int64_t now = util::monotonic_ns();
   if (port.log_size < log_capacity) {
-    port.log[port.log_size++] = port_write{port_number, value, now};
+    port.log[port.log_size++] = logged_write{port_number, value, now};
   } else {
     ++port.log_dropped;
   }

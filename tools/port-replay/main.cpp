@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
   long line_number = 0;
   for (std::string line; std::getline(in, line);) {
     ++line_number;
-    port_replay::port_write write;
+    port_replay::traced_write write;
     switch (port_replay::parse_trace_line(line, write)) {
       case port_replay::line_kind::write:
         display.feed(write, line_number);

@@ -41,9 +41,9 @@ bool time_stamp(const std::string &line, std::size_t event_at, std::int64_t &nan
 
 }  // namespace
 
-line_kind parse_trace_line(const std::string &line, port_write &write) {
+line_kind parse_trace_line(const std::string &line, traced_write &write) {
   const std::size_t event_at = line.find(event_name);
-  port_write parsed;
+  traced_write parsed;
   if (event_at == std::string::npos || !hex_after(line, " addr 0x", parsed.offset) ||
       !hex_after(line, " val 0x", parsed.value)) {
     return line_kind::other;
@@ -55,7 +55,7 @@ line_kind parse_trace_line(const std::string &line, port_write &write) {
 
 replay::replay(std::ostream &out) : out_(out), last_shown_(port_.screen()) {}
 
-void replay::feed(const port_write &write, long line_number) {
+void replay::feed(const traced_write &write, long line_number) {
   if (write.offset == mark_offset) {
     out_ << "@@ step " << write.value << "\n";
     return;

@@ -20,7 +20,7 @@
 
 namespace port_replay {
 
-struct port_write {
+struct traced_write {
   std::int64_t time_nanoseconds = 0;
   unsigned int offset = 0;  // from the port's base: 0 data, 2 control
   unsigned int value = 0;
@@ -33,7 +33,7 @@ inline constexpr unsigned int mark_offset = 7;
 enum class line_kind { write, untimed_write, other };
 
 // Reads one trace line; `write` is set for line_kind::write only.
-line_kind parse_trace_line(const std::string &line, port_write &write);
+line_kind parse_trace_line(const std::string &line, traced_write &write);
 
 // Feeds writes into a display that starts at power-on, and prints to `out`:
 //   "@@ step N"        for a mark
@@ -43,7 +43,7 @@ line_kind parse_trace_line(const std::string &line, port_write &write);
 class replay {
  public:
   explicit replay(std::ostream &out);
-  void feed(const port_write &write, long line_number);
+  void feed(const traced_write &write, long line_number);
   std::uint64_t busy_violations() const { return port_.controller().busy_violations(); }
 
  private:
