@@ -11,9 +11,10 @@
 #                 (from /etc/passwd, with the groups /etc/group gives it)
 #                 instead of root when given
 # key KEYS        types KEYS
-# wait_for TEXT SECONDS
-#                 waits for a line holding TEXT among the player's lines
-#                 since the last player_lines; says so when it does not come
+# wait_for TEXT SECONDS [COUNT]
+#                 waits for a line (COUNT lines) holding TEXT among the
+#                 player's lines since the last player_lines; says so when
+#                 it does not come
 # player_lines    the player's console lines since the last call, as
 #                 "player> line"
 # stop_player     ends the player, its MP3-mode process and the decoder
@@ -38,7 +39,7 @@ player_lines() {
 wait_for() {
   local tries=0
   while [ $tries -lt $(($2 * 10)) ]; do
-    tail -n +$((shown + 1)) $out | grep -qF -- "$1" && return 0
+    [ "$(tail -n +$((shown + 1)) $out | grep -cF -- "$1")" -ge "${3:-1}" ] && return 0
     sleep 0.1
     tries=$((tries + 1))
   done

@@ -57,7 +57,10 @@ case $scenario in
     player_lines
     vm_step play
     key MN
-    sleep 3
+    # The last title of the album plays again at its end ("titl groesser").
+    # Once the reader has read it through twice, the writer (a pipe and a
+    # burst behind) has passed the first time through on to the decoder.
+    wait_for "titl groesser" 60 2
     player_lines
     vm_step leave
     key X
