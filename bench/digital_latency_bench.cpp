@@ -126,6 +126,7 @@ next_result press_next(cd &drive, const folder_files &files) {
 
 struct row {
   double stall_seconds = 0;
+  std::size_t kept_bytes = 0;  // what pcm-sink took while playing; none: nothing measured
   int underruns = 0;
   double silent_ms = 0;
   std::vector<double> pause_ms, resume_ms, next_ms, next_new_ms;
@@ -147,6 +148,7 @@ row measure(double stall_seconds, const folder_files &files) {
   const std::int64_t started = bench::now_nanoseconds();
   drive.play(1, drive.tracks());
   std::this_thread::sleep_for(play_time);
+  r.kept_bytes = bench::slurp(files.kept).size();
   for (const underrun_line &u : underrun_log(files.underruns)) {
     if (u.start < started) continue;
     ++r.underruns;
@@ -187,9 +189,8 @@ row measure(double stall_seconds, const folder_files &files) {
 }  // namespace
 
 int main() {
-  char pattern[] = "/tmp/discbox-digital-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return 1;
-  const std::string folder = pattern;
+  const std::string folder = bench::folder_for_started_programs("discbox-digital-bench");
+  if (folder.empty()) return 1;
   const folder_files files{folder + "/times", folder + "/kept.pcm", folder + "/underruns"};
   setenv("PCM_SINK_TIMES", files.times.c_str(), 1);
   setenv("PCM_SINK_OUTPUT", files.kept.c_str(), 1);
@@ -203,7 +204,15 @@ int main() {
       sim::emulated_disc{sim::emulated_disc::disc_kind::audio, std::vector<int>(20, 30), {}}};
 
   std::vector<row> rows;
-  for (double stall : {0.0, 0.5, 1.0, 2.0, 4.0}) rows.push_back(measure(stall, files));
+  for (double stall : {0.0, 0.5, 1.0, 2.0, 4.0}) {
+    rows.push_back(measure(stall, files));
+    // No underrun is no proof when the card heard nothing at all.
+    if (rows.back().kept_bytes == 0) {
+      std::fprintf(stderr, "pcm-sink kept no audio in %s: nothing was measured\n", folder.c_str());
+      std::filesystem::remove_all(folder);
+      return 1;
+    }
+  }
 
   std::printf(
       "digital playback, %lld s with a stall every %d s, then %d presses each; sink at "

@@ -124,8 +124,8 @@ int main(int argc, char **argv) {
   const int presses = argc > 1 ? std::atoi(argv[1]) : 10;
   if (presses <= 0) return 2;
   context c;
-  c.folder = std::filesystem::temp_directory_path() /
-             ("discbox-latency-bench-" + std::to_string(getpid()));
+  c.folder = bench::folder_for_started_programs("discbox-latency-bench");
+  if (c.folder.empty()) return 1;
   for (int t = 1; t <= 2; ++t) {
     const std::string title = c.folder + "/disc/A/B/t" + std::to_string(t) + ".mp3";
     if (!bench::encode_music(title, 30, 110 * (t + 1))) {
@@ -155,6 +155,15 @@ int main(int argc, char **argv) {
   press(c, 'm');
   press(c, 'n');
   std::this_thread::sleep_for(2s);
+  // A decoder that hears nothing falls silent at once after every key.
+  if (received_now(c) == 0) {
+    std::fprintf(stderr, "frame-sink received nothing in %s: nothing was measured\n",
+                 c.folder.c_str());
+    press(c, 'x');
+    waitpid(mode, nullptr, 0);
+    std::filesystem::remove_all(c.folder);
+    return 1;
+  }
 
   // A random moment of the pipeline's cycle (the pipe drains in well under
   // half a second) before each key.

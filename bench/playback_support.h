@@ -133,6 +133,16 @@ inline std::string slurp(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A new folder under the temporary directory that the programs the player
+// starts can write their logs into: run as root, the player starts its
+// decoder and PCM player as its own user (or nobody), which may not write
+// into a folder of root's. Empty when none could be made.
+inline std::string folder_for_started_programs(const std::string &name) {
+  std::string path = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
+  if (mkdtemp(path.data()) == nullptr || chmod(path.c_str(), 0777) != 0) return {};
+  return path;
+}
+
 inline std::string frame_sink() {
   return std::string(DISCBOX_BINARY_DIR) + "/tools/frame-sink/frame-sink";
 }
