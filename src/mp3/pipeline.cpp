@@ -303,11 +303,14 @@ void frame_pipeline::switch_to_decoder_pipe(util::unique_fd write_end) {
   frames_in_burst_ = 0;
 }
 
-// After the pipe broke: the pipe of the decoder that replaces the one gone;
-// empty when there is none or the pipeline is ending.
-util::unique_fd frame_pipeline::await_decoder_pipe() {
-  if (decoder_ == nullptr || ending_) return util::unique_fd();
-  return decoder_->await_pipe();
+// After the pipe broke: moves the writer onto the pipe of the decoder that
+// replaces the one gone; false when there is none or the pipeline is ending.
+bool frame_pipeline::move_to_replacement_decoder() {
+  if (decoder_ == nullptr || ending_) return false;
+  util::unique_fd write_end = decoder_->await_pipe();
+  if (!write_end) return false;
+  switch_to_decoder_pipe(std::move(write_end));
+  return true;
 }
 
 // Writes the burst the stream buffers into the drained pipe and lets the
@@ -316,10 +319,7 @@ util::unique_fd frame_pipeline::await_decoder_pipe() {
 void frame_pipeline::hand_on_burst() {
   errno = 0;
   bool written = std::fflush(stream_.get()) == 0;
-  while (!written && errno == EPIPE) {
-    util::unique_fd write_end = await_decoder_pipe();
-    if (!write_end) break;
-    switch_to_decoder_pipe(std::move(write_end));
+  while (!written && errno == EPIPE && move_to_replacement_decoder()) {
     errno = 0;
     written = std::fflush(stream_.get()) == 0;
   }
@@ -353,10 +353,7 @@ int frame_pipeline::send_frame(const std::uint8_t *frame, int length) {
     if (ending_) return 0;
   }
   int written = put_frame(frame, length, first_of_burst);
-  while (written != length && errno == EPIPE) {
-    util::unique_fd write_end = await_decoder_pipe();
-    if (!write_end) break;
-    switch_to_decoder_pipe(std::move(write_end));
+  while (written != length && errno == EPIPE && move_to_replacement_decoder()) {
     written = put_frame(frame, length, first_of_burst);
   }
   ++frames_in_burst_;

@@ -88,7 +88,7 @@ class frame_pipeline {
   bool starts_burst(int length) const;
   void wait_until_pipe_drained();
   void switch_to_decoder_pipe(util::unique_fd write_end);
-  util::unique_fd await_decoder_pipe();
+  bool move_to_replacement_decoder();
   // Both.
   bool await_post(sem_t *semaphore);
   sem_t *read_semaphore() { return &semaphores_[read_index]; }
