@@ -19,7 +19,6 @@ namespace {
 
 // How often end() looks whether the child has gone within the grace time.
 constexpr auto end_poll_interval = std::chrono::milliseconds(10);
-constexpr int exit_not_executed = 127;
 
 // In the child, before the program: signal dispositions that are ignored
 // and masks survive exec, and the caller may have set either for itself.

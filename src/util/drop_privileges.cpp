@@ -26,32 +26,31 @@ constexpr uid_t nobody_uid = 65534;
 constexpr gid_t nogroup_gid = 65534;
 constexpr char text_no_user[] = "no user %s: started programs run as nobody\n";
 constexpr char text_not_dropped[] = "could not give up root and capabilities: not started\n";
-constexpr int exit_not_executed = 127;
 // An entry larger than this is taken as broken rather than grown for.
 constexpr size_t largest_entry = 1 << 20;
 
-// The user database entry of `name`, in `buffer`.
-bool find_user(const char *name, passwd &entry, std::vector<char> &buffer) {
+// The entry of `name` that `look_up` (getpwnam_r, getgrnam_r) finds, in
+// `buffer`, grown for as long as the entry does not fit.
+template <class Entry, class LookUp>
+bool find_entry(LookUp look_up, const char *name, Entry &entry, std::vector<char> &buffer) {
   buffer.resize(1024);
-  passwd *found = nullptr;
+  Entry *found = nullptr;
   int error;
-  while ((error = getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+  while ((error = look_up(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
          buffer.size() < largest_entry) {
     buffer.resize(buffer.size() * 2);
   }
   return error == 0 && found != nullptr;
 }
 
+bool find_user(const char *name, passwd &entry, std::vector<char> &buffer) {
+  return find_entry(getpwnam_r, name, entry, buffer);
+}
+
 bool find_group(const char *name, gid_t &gid) {
-  std::vector<char> buffer(1024);
   group entry;
-  group *found = nullptr;
-  int error;
-  while ((error = getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
-         buffer.size() < largest_entry) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (error != 0 || found == nullptr) return false;
+  std::vector<char> buffer;
+  if (!find_entry(getgrnam_r, name, entry, buffer)) return false;
   gid = entry.gr_gid;
   return true;
 }

@@ -29,6 +29,8 @@
 namespace util {
 
 inline constexpr int max_child_groups = 32;
+// The status of a child that ends before it executes its program.
+inline constexpr int exit_not_executed = 127;
 
 struct child_identity {
   bool change_user = false;  // the parent is root: the child must become uid/gid
