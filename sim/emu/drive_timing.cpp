@@ -21,11 +21,14 @@ namespace sim {
 
 namespace {
 
-// The speed a read runs at, in multiples of 1x; 0: no time at all.
+// The drive's top reading speed, in multiples of 1x (75 sectors a second),
+// a typical 24x: a read of N sectors takes N / (75 x speed) seconds at the
+// speed CDROM_SELECT_SPEED chose, or at this one.
+constexpr int top_speed = 24;
+
+// The speed a read runs at, in multiples of 1x.
 int reading_speed(const drive_state &state) {
-  const int top = machine_config().drive_top_speed;
-  if (top <= 0) return 0;
-  return state.selected_speed > 0 ? std::min(state.selected_speed, top) : top;
+  return state.selected_speed > 0 ? std::min(state.selected_speed, top_speed) : top_speed;
 }
 
 std::int64_t stall_period() { return std::llround(machine_config().stall_every_seconds * 1e9); }
@@ -66,10 +69,8 @@ void take_read_time(drive_lock &lock, const cdrom_read_audio &request) {
   if (request.nframes < 1 || request.nframes > CD_FRAMES || request.buf == nullptr) return;
   drive_state &state = lock.state();
   const std::int64_t start = util::monotonic_ns();
-  const int speed = reading_speed(state);
-  std::int64_t duration = 0;
-  if (speed > 0)
-    duration = std::int64_t{request.nframes} * 1000000000 / (frames_per_second * speed);
+  const std::int64_t duration =
+      std::int64_t{request.nframes} * 1000000000 / (frames_per_second * reading_speed(state));
   int stall = 0;
   if (state.disc.kind == emulated_disc::disc_kind::audio) stall = due_stall(state, start);
   if (stall > 0) {

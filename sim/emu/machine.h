@@ -49,11 +49,6 @@ struct machine_configuration {
   // player to open (not in group lp).
   enum class parport_state { absent, claimable, held, forbidden };
   parport_state parport = parport_state::absent;
-  // The drive's top reading speed, in multiples of 1x (75 sectors a
-  // second): a read of N sectors takes N / (75 x speed) seconds at the
-  // speed CDROM_SELECT_SPEED chose, or at this one. 0: reads take no time,
-  // for tests that need an instant drive.
-  int drive_top_speed = 24;
   // A scratch or a re-spin: the first audio read after every
   // `stall_every_seconds` seconds of wall-clock time while an audio CD is in
   // takes `stall_milliseconds` longer. 0: never.

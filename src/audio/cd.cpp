@@ -150,9 +150,7 @@ int cd::query_status(bool handle_completion) {
   // While a range streams, the stream answers alone: the drive may be busy
   // for seconds with a read, and the kernel would hold the query until it is
   // done. The stream's own reads notice a disc that went out.
-  if (digital.streaming()) {
-    ch.cdsc_audiostatus = CDROM_AUDIO_PLAY;
-  } else if (platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
+  if (!digital.streaming() && platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
     // A drive that cannot report audio status at all says so with every
     // query; that the disc is still in must be asked another way.
     if (errno != EOPNOTSUPP || !disc_still_there()) {
@@ -243,13 +241,17 @@ int cd::random() { return random_play; }
 
 int cd::stop() {
   if (fd == -1 || cd_inside == 0) return 0;
-  digital.stop();
-  full_speed();
-  stop_drive();
+  stop_playing();
   return 1;
 }
 
 void cd::stop_drive() { platform::drive_request(fd, CDROMSTOP, nullptr); }
+
+void cd::stop_playing() {
+  digital.stop();
+  full_speed();
+  stop_drive();
+}
 
 // Digital playback takes pause and resume itself: the drive plays nothing.
 int cd::pause() {
@@ -280,9 +282,7 @@ int cd::eject() {
   // blocking open finds out whether it is.
   if (fd == -1) query_inside();
   if (fd == -1 || cd_inside == 0) return 0;
-  digital.stop();
-  full_speed();
-  stop_drive();
+  stop_playing();
   // The kernel locks the door while the device is open, and some drives go
   // on refusing the eject (with a positive answer) until it is unlocked.
   platform::drive_request(fd, CDROM_LOCKDOOR, nullptr);

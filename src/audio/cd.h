@@ -62,6 +62,8 @@ class cd {
   void forget_disc();
   int query_status(bool handle_completion);
   void stop_drive();
+  // Ends whatever plays: the stream, the quiet speed and the drive's play.
+  void stop_playing();
   int start_play(int start, int end, bool sound);
   int play_digitally(int start, int end, bool sound);
   void quiet_drive();
