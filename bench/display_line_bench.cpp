@@ -11,7 +11,6 @@
 // It drives the real port, so it runs only when asked to with --port, and
 // as root (raw port I/O needs the I/O privilege; the driver, /dev/parport0).
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +26,7 @@
 #include "lcd/lcd_wiring.h"
 #include "lcd/port_access.h"
 #include "platform/platform.h"
+#include "util/clock.h"
 
 namespace {
 
@@ -37,18 +37,12 @@ static_assert(sizeof line - 1 == 40);
 // values), four a character, and the rest value at the end.
 constexpr int writes_per_line = 4 + 40 * 4 + 1;
 
-std::int64_t now_nanoseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
 template <class Work>
 void measure(int repetitions, std::vector<std::int64_t> &samples, Work work) {
   for (int i = 0; i < repetitions; ++i) {
-    const std::int64_t start = now_nanoseconds();
+    const std::int64_t start = util::monotonic_ns();
     work();
-    samples.push_back(now_nanoseconds() - start);
+    samples.push_back(util::monotonic_ns() - start);
   }
 }
 

@@ -4,7 +4,6 @@
 // draws another shows as that other letter, and one that draws nothing
 // here shows as ▒.
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <utility>
 #include <vector>

@@ -3,7 +3,6 @@
 #include "emu/glass.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace sim {
 

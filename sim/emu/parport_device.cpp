@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "emu/display_cable.h"
 #include "emu/machine.h"
 #include "emu/port_registers.h"
 #include "emu/shared_memory.h"
@@ -40,7 +41,6 @@ namespace {
 
 constexpr unsigned char line_bits = 0x0F;
 constexpr unsigned char interrupt_enable_bit = 0x10;
-constexpr unsigned char reverse_bit = 0x20;
 constexpr unsigned char claimed_state = 0x1C;
 
 struct parport_device {
@@ -93,7 +93,7 @@ int claimed_request(parport_device &held, unsigned long request, void *argument)
       change_control(held, line_bits, *static_cast<unsigned char *>(argument));
       return 0;
     case PPDATADIR:
-      change_control(held, reverse_bit, *static_cast<int *>(argument) ? reverse_bit : 0);
+      change_control(held, direction_bit, *static_cast<int *>(argument) ? direction_bit : 0);
       return 0;
     case PPRELEASE:
       held.claimed = false;

@@ -35,8 +35,8 @@ constexpr code_range a02_ranges[] = {
 
 }  // namespace
 
-const character_rom a00{"A00", a00_ranges};
-const character_rom a02{"A02", a02_ranges};
+const character_rom a00{a00_ranges};
+const character_rom a02{a02_ranges};
 
 const character_rom &built_in() {
 #if defined(DISCBOX_LCD_ROM_A02)

@@ -6,7 +6,6 @@
 // (DISCBOX_LCD_ROM in the build); the player itself has no options.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <span>
 
@@ -20,7 +19,6 @@ struct code_range {
 };
 
 struct character_rom {
-  const char *name;
   std::span<const code_range> ranges;  // ascending, not overlapping
 };
 
