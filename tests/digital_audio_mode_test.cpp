@@ -38,12 +38,6 @@ class DigitalAudioMode : public ::testing::Test {
     ASSERT_NE(at_, std::string::npos) << sim_->output();
   }
 
-  size_t requests_starting(const std::string &prefix) {
-    const auto lines = read_lines(folder_.file("drive"));
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string &line) { return line.starts_with(prefix); });
-  }
-
   std::string kept() const { return folder_.file("kept.pcm"); }
 
   temporary_folder folder_;
@@ -109,7 +103,9 @@ TEST_F(DigitalAudioMode, KeysPlayTheDiscSectorExact) {
   const auto sinks = pids_in(folder_.file("sinks"));
   EXPECT_GE(sinks.size(), 2u);
   for (pid_t sink : sinks) EXPECT_FALSE(process_running(sink)) << "eject ended every player";
-  EXPECT_EQ(requests_starting("PLAYMSF 00:02:00-00:11:74 EOPNOTSUPP"), 1u) << "the test play";
+  EXPECT_EQ(
+      count_starting(read_lines(folder_.file("drive")), "PLAYMSF 00:02:00-00:11:74 EOPNOTSUPP"), 1u)
+      << "the test play";
 }
 
 // Once the whole disc has played, previous and next only refresh the track

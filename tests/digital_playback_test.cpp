@@ -65,12 +65,6 @@ class DigitalPlayback : public machine_fixture {
     if (!completed) ADD_FAILURE() << "the play did not complete";
   }
 
-  size_t requests_starting(const std::string &prefix) const {
-    const auto lines = drive_log();
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string &line) { return line.starts_with(prefix); });
-  }
-
   // Nanoseconds of silence the sink heard in underruns so far.
   std::int64_t silence() const {
     std::int64_t total = 0;
@@ -123,11 +117,11 @@ TEST_F(DigitalPlayback, RefusedPlayIsStreamedSectorExactFromTheDisc) {
   cd &drive = start({audio_disc({2, 2, 2})});
   drive.random(0);
   EXPECT_EQ(drive.play(1, 3), 1);
-  EXPECT_EQ(requests_starting("PLAYMSF 00:02:00-00:07:74 EOPNOTSUPP"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "PLAYMSF 00:02:00-00:07:74 EOPNOTSUPP"), 1u);
   const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 3, 149); });
   EXPECT_EQ(runs, (sector_lines{"1:0-149", "2:0-149", "3:0-149"}));
   EXPECT_EQ(sinks().size(), 1u);
-  EXPECT_EQ(requests_starting("READAUDIO 00:02:00 x4"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "READAUDIO 00:02:00 x4"), 1u);
 }
 
 TEST_F(DigitalPlayback, StatusIsTheStreamsAndCompletionIsReportedOnce) {
@@ -154,12 +148,13 @@ TEST_F(DigitalPlayback, StatusIsTheStreamsAndCompletionIsReportedOnce) {
   eventually(
       [&] {
         drive.read_status();
-        return requests_starting("READAUDIO 00:06:00") > 0;
+        return count_starting(drive_log(), "READAUDIO 00:06:00") > 0;
       },
       std::chrono::seconds(30));
   const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 3, 149); });
   EXPECT_EQ(runs, (sector_lines{"2:0-149", "3:0-149"})) << "pause and resume lost nothing";
-  EXPECT_EQ(requests_starting("PLAYMSF"), 1u) << "once refused, the drive is not asked again";
+  EXPECT_EQ(count_starting(drive_log(), "PLAYMSF"), 1u)
+      << "once refused, the drive is not asked again";
   drive.read_position();
   EXPECT_EQ(drive.current(), 3);
 }
@@ -172,8 +167,9 @@ TEST_F(DigitalPlayback, StopEndsThePlayerAndPlayStartsAgainFromTheStart) {
   ASSERT_EQ(sinks().size(), 1u);
   EXPECT_EQ(drive.stop(), 1);
   EXPECT_FALSE(process_running(sinks()[0])) << "ended and reaped";
-  EXPECT_EQ(requests_starting("SELECT_SPEED 4"), 1u) << "a quiet speed while it streamed";
-  EXPECT_EQ(requests_starting("SELECT_SPEED 0"), 1u) << "the drive's own speed back on stop";
+  EXPECT_EQ(count_starting(drive_log(), "SELECT_SPEED 4"), 1u) << "a quiet speed while it streamed";
+  EXPECT_EQ(count_starting(drive_log(), "SELECT_SPEED 0"), 1u)
+      << "the drive's own speed back on stop";
   drive.read_status();
   EXPECT_EQ(drive.playing(), 0);
   EXPECT_EQ(drive.paused(), 0);
@@ -184,7 +180,7 @@ TEST_F(DigitalPlayback, StopEndsThePlayerAndPlayStartsAgainFromTheStart) {
   ASSERT_GE(runs.size(), 2u);
   EXPECT_EQ(runs.back(), "1:0-149");
   EXPECT_EQ(sinks().size(), 2u) << "a new player for the new play";
-  EXPECT_EQ(requests_starting("SELECT_SPEED 4"), 2u);
+  EXPECT_EQ(count_starting(drive_log(), "SELECT_SPEED 4"), 2u);
 }
 
 // Tracks of 10 seconds here: each still sounds when the step is asked for.
@@ -221,11 +217,11 @@ TEST_F(DigitalPlayback, CompletedDiscInRandomOrderPlaysOneWholeTrack) {
   // The next status query would have handled it; this disc has ended, so
   // the completion is gone and nothing more plays.
   drive.read_status();
-  const size_t reads = requests_starting("READAUDIO");
+  const size_t reads = count_starting(drive_log(), "READAUDIO");
 
   drive.play(1, 3);
   wait_for_runs(kept(), [](const sector_lines &r) { return r.size() >= 6 && reached(r, 3, 149); });
-  EXPECT_GT(requests_starting("READAUDIO"), reads);
+  EXPECT_GT(count_starting(drive_log(), "READAUDIO"), reads);
   eventually(
       [&] {
         drive.read_status();
@@ -249,8 +245,9 @@ TEST_F(DigitalPlayback, SectorThatFailsIsRetriedThenPlayedAsSilence) {
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(runs, (sector_lines{"1:0-9", "silence 1", "1:11-149"}));
   EXPECT_EQ(console, "audio sector 00:02:10 unreadable, played as silence\n");
-  EXPECT_EQ(requests_starting("READAUDIO 00:02:08 x4 EIO"), 1u);
-  EXPECT_EQ(requests_starting("READAUDIO 00:02:10 x1 EIO"), 4u) << "tried, then retried thrice";
+  EXPECT_EQ(count_starting(drive_log(), "READAUDIO 00:02:08 x4 EIO"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "READAUDIO 00:02:10 x1 EIO"), 4u)
+      << "tried, then retried thrice";
 }
 
 TEST_F(DigitalPlayback, DiscTakenOutEndsEverything) {
@@ -278,7 +275,8 @@ TEST_F(DigitalPlayback, EjectStopsTheStreamAndThePlayer) {
   EXPECT_FALSE(process_running(sinks()[0]));
   EXPECT_EQ(open_descriptors(), descriptors) << "no pipe or eventfd left";
   EXPECT_TRUE(sim::drive_view().tray_open);
-  EXPECT_EQ(requests_starting("SELECT_SPEED 0"), 1u) << "the drive's own speed back on eject";
+  EXPECT_EQ(count_starting(drive_log(), "SELECT_SPEED 0"), 1u)
+      << "the drive's own speed back on eject";
 }
 
 TEST_F(DigitalPlayback, DataTrackStillFailsAndStartsNothing) {
@@ -308,12 +306,12 @@ TEST_F(DigitalPlayback, DriveWithoutAudioStatusReportsTheStreamAndNoticesTheDisc
 TEST_F(DigitalPlayback, DriveThatPlaysItselfGetsPlayAudioAndNoPlayer) {
   cd &drive = start({audio_disc({2, 2})}, true);
   EXPECT_EQ(drive.play(1, 2), 1);
-  EXPECT_EQ(requests_starting("PLAYMSF 00:02:00-00:05:74 ok"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "PLAYMSF 00:02:00-00:05:74 ok"), 1u);
   drive.pause();
   drive.resume();
   drive.stop();
-  EXPECT_EQ(requests_starting("PAUSE"), 1u);
-  EXPECT_EQ(requests_starting("READAUDIO"), 0u);
+  EXPECT_EQ(count_starting(drive_log(), "PAUSE"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "READAUDIO"), 0u);
   EXPECT_TRUE(sinks().empty());
 }
 
@@ -406,8 +404,8 @@ TEST_F(DigitalPlayback, TestPlayReadsAheadSilentlyAndThePlayOfTheDiscGoesOnFromI
   EXPECT_EQ(drive.play(1, 2), 1);
   const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 2, 149); });
   EXPECT_EQ(runs, (sector_lines{"1:0-149", "2:0-149"}));
-  EXPECT_EQ(requests_starting("READAUDIO 00:02:00 "), 1u) << "the start is read once";
-  EXPECT_EQ(requests_starting("PLAYMSF"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "READAUDIO 00:02:00 "), 1u) << "the start is read once";
+  EXPECT_EQ(count_starting(drive_log(), "PLAYMSF"), 1u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "support/eventually.h"
 #include "support/machine_fixture.h"
+#include "support/sim_process.h"
 #include "util/clock.h"
 
 namespace {
@@ -46,11 +47,6 @@ class DriveTiming : public machine_fixture {
     EXPECT_EQ(read(count), 0);
     return (util::monotonic_ns() - start) / 1e6;
   }
-  size_t lines_starting(const std::string &prefix) const {
-    const auto lines = drive_log();
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string &line) { return line.starts_with(prefix); });
-  }
 
   int fd_ = -1;
 };
@@ -62,8 +58,8 @@ TEST_F(DriveTiming, ReadsTakeTheTimeOfTheSelectedSpeed) {
   EXPECT_EQ(sim::drive_view().selected_speed, 2);
   EXPECT_GE(timed_read(30), 200.0) << "30 sectors at 2x";
   platform::drive_request(fd_, CDROM_SELECT_SPEED, reinterpret_cast<void *>(0));
-  EXPECT_EQ(lines_starting("SELECT_SPEED 2"), 1u);
-  EXPECT_EQ(lines_starting("SELECT_SPEED 0"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "SELECT_SPEED 2"), 1u);
+  EXPECT_EQ(count_starting(drive_log(), "SELECT_SPEED 0"), 1u);
   EXPECT_EQ(sim::drive_view().read_end_frame, 150 + 30);
 }
 
@@ -97,10 +93,10 @@ TEST_F(DriveTiming, PeriodicStallMeetsTheFirstReadOfEachPeriodOnly) {
   load_discs({audio_disc({10})});
   platform::drive_close(fd_);
   fd_ = platform::drive_open();
-  ASSERT_EQ(lines_starting("STALL"), 0u) << "nothing is due when the disc goes in";
+  ASSERT_EQ(count_starting(drive_log(), "STALL"), 0u) << "nothing is due when the disc goes in";
   ASSERT_TRUE(eventually([&] {
     EXPECT_EQ(read(1), 0);
-    return lines_starting("STALL 30 ms") == 2;
+    return count_starting(drive_log(), "STALL 30 ms") == 2;
   }));
   const auto log = drive_log();
   const auto first = std::find(log.begin(), log.end(), "STALL 30 ms");

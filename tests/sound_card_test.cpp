@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "support/eventually.h"
@@ -63,29 +64,39 @@ TEST(SoundCard, WriterThatKeepsUpCausesNoUnderrun) {
   EXPECT_FALSE(c.dry(now));
 }
 
-}  // namespace
+// pcm-sink with its logs, made before the fork: the child only executes.
+struct sink_program {
+  std::string path = built_program("tools/pcm-sink/pcm-sink");
+  std::vector<std::string> environment;
+  std::vector<char *> envp;
 
-namespace {
+  static void run(void *self) {
+    const auto &sink = *static_cast<const sink_program *>(self);
+    execle(sink.path.c_str(), sink.path.c_str(), "--buffer-time", "100000", "-", nullptr,
+           sink.envp.data());
+  }
+};
 
 // The stand-in as the player starts it, fed through a pipe: starved, it
 // says it is dry when asked; fed again, it logs the underrun it heard.
 TEST(PcmSink, ReportsEachUnderrunAndTheCountOnRequest) {
   temporary_folder folder;
   const std::string log = folder.file("underruns");
+  sink_program program;
+  program.environment = {"PCM_SINK_UNDERRUNS=" + log, "PCM_SINK_PID_FILE=" + folder.file("pid")};
+  for (char **variable = environ; *variable != nullptr; ++variable) {
+    if (!std::string_view(*variable).starts_with("PCM_SINK_"))
+      program.environment.push_back(*variable);
+  }
+  for (std::string &variable : program.environment) program.envp.push_back(variable.data());
+  program.envp.push_back(nullptr);
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
   util::unique_fd input(ends[1]);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(ends[0], STDIN_FILENO);
-    setenv("PCM_SINK_UNDERRUNS", log.c_str(), 1);
-    setenv("PCM_SINK_PID_FILE", folder.file("pid").c_str(), 1);
-    const std::string program = built_program("tools/pcm-sink/pcm-sink");
-    execl(program.c_str(), program.c_str(), "--buffer-time", "100000", "-", nullptr);
-    _exit(127);
-  }
+  util::child_process sink = util::child_process::start(ends[0], sink_program::run, &program);
   close(ends[0]);
-  util::child_process sink(child, std::chrono::seconds(1));
+  ASSERT_TRUE(sink.running());
+  const pid_t child = sink.pid();
   // It takes requests once it has written its pid.
   ASSERT_TRUE(eventually([&] { return !pids_in(folder.file("pid")).empty(); }));
   const std::vector<char> audio(20 * 2352);  // 267 ms: the card starts

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -180,4 +181,10 @@ std::vector<std::string> read_lines(const std::string &path) {
   std::ifstream file(path);
   for (std::string line; std::getline(file, line);) lines.push_back(line);
   return lines;
+}
+
+std::size_t count_starting(const std::vector<std::string> &lines, const std::string &prefix) {
+  return static_cast<std::size_t>(
+      std::count_if(lines.begin(), lines.end(),
+                    [&](const std::string &line) { return line.starts_with(prefix); }));
 }

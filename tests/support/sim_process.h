@@ -84,3 +84,5 @@ class temporary_folder {
 
 // The lines of a text file (empty when it does not exist).
 std::vector<std::string> read_lines(const std::string &path);
+// How many of `lines` start with `prefix` (drive log requests of a kind).
+std::size_t count_starting(const std::vector<std::string> &lines, const std::string &prefix);

@@ -7,7 +7,7 @@
 # writes are replayed (port-replay) into an HD44780 with character ROM A00,
 # the common one, and each title must read cell by cell as written: ROM
 # glyphs or drawn letters, never katakana, ¥ or →. One boot (names_guest.sh);
-# about 40 s here, plus the static build the other suites share.
+# about 25 s here, plus the static build the other suites share.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=vm.sh
