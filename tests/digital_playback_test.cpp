@@ -318,8 +318,9 @@ TEST_F(DigitalPlayback, DriveThatPlaysItselfGetsPlayAudioAndNoPlayer) {
 // A 6-second track (450 sectors) at real-time pace, read at 4x, the sink's
 // card holding 150 ms: a stall far longer than that is played
 // through. (A machine too busy to run the sink for a while can still make
-// it skip briefly; silence as long as the stall is what a missing
-// read-ahead sounds like.)
+// it skip, for a third of the stall under the thread checker beside a
+// booted guest; silence as long as the stall, less the card's 150 ms, is
+// what a missing read-ahead sounds like.)
 TEST_F(DigitalPlayback, StallOfTheDriveIsPlayedThroughFromTheReadAhead) {
   cd &drive = start({audio_disc({6})});
   setenv("PCM_SINK_PACE", "1", 1);
@@ -336,7 +337,7 @@ TEST_F(DigitalPlayback, StallOfTheDriveIsPlayedThroughFromTheReadAhead) {
   const std::int64_t stall = util::monotonic_ns() - stalled;
   const auto runs = wait_for_runs(kept(), [](const sector_lines &r) { return reached(r, 1, 449); });
   EXPECT_EQ(runs, (sector_lines{"1:0-449"}));
-  EXPECT_LT(silence(), stall / 4) << ::testing::PrintToString(read_lines(path("underruns")));
+  EXPECT_LT(silence(), stall / 2) << ::testing::PrintToString(read_lines(path("underruns")));
 }
 
 // Keys while the drive is busy for a long time: pause, resume and next are
