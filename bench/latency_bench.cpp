@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "ctl/ctl.h"
+#include "console/key_channel.h"
 #include "emu/machine.h"
 #include "mp3/mp3_mode.h"
 #include "playback_support.h"

@@ -22,9 +22,9 @@
 #include <mutex>
 #include <thread>
 
-#include "ctl/ctl.h"
 #include "emu/machine.h"
 #include "mp3/library.h"
+#include "mp3/library_position.h"
 #include "mp3/pipeline.h"
 #include "mp3/selection.h"
 #include "playback_support.h"
@@ -33,6 +33,7 @@ namespace {
 
 constexpr int runs = 3;
 unsigned int title_frames = 0;
+fs_entry library_root;
 
 struct pipeline_run {
   double wall_seconds = 0;
@@ -43,14 +44,8 @@ struct pipeline_run {
 void prepare_player(const std::string &disc) {
   sim::machine_config().cdrom_mount_point = disc;
   sim::reset_machine();
-  file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
-  lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
-  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
-  static fs_entry root;
-  static fs_entry *root_cell = &root;
-  root.dir = open_entry(disc.c_str(), &root.entrys, 1);
-  root.name = const_cast<char *>(disc.c_str());
-  root_fs = &root_cell;
+  library_root.dir = open_entry(disc.c_str(), &library_root.entrys, 1);
+  library_root.name = disc.c_str();
 }
 
 double cpu_seconds(clockid_t clock) {
@@ -66,11 +61,12 @@ double pipeline_cpu_seconds() {
 
 // Plays title 1 once through the pipeline into `consumer`.
 pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
-  frame_pipeline pipeline;
-  player_status = status_playing;
+  library_position position;
+  position.root_fs = &library_root;
+  frame_pipeline pipeline(position);
   {
-    const std::lock_guard<std::mutex> hold(position_lock);
-    open_file(1, 1, 1);
+    const std::lock_guard<std::mutex> hold(position.position_lock);
+    open_file(position, 1, 1, 1);
   }
   if (!pipeline.open_pipe()) std::abort();
   pipeline.init_semaphores();
@@ -81,13 +77,13 @@ pipeline_run run_pipeline(const std::vector<std::string> &consumer) {
   const double cpu_before = pipeline_cpu_seconds();
   const std::int64_t start = bench::now_nanoseconds();
   if (!pipeline.start_threads(nullptr)) std::abort();
-  sem_post(readS);
+  pipeline.post_read();
   for (;;) {  // until the reader has moved on to title 2
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const std::lock_guard<std::mutex> hold(position_lock);
-    if (cur_title != 1) break;
+    const std::lock_guard<std::mutex> hold(position.position_lock);
+    if (position.cur_title != 1) break;
   }
-  player_status = status_stopped;
+  pipeline.stop();
   pipeline.stop_reader();
   pipeline.stop_writer();
   run.pipeline_cpu = pipeline_cpu_seconds() - cpu_before;

@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "ctl/ctl.h"
 #include "emu/machine.h"
 #include "lcd/lcd.h"
 #include "mkdisc/disc_plan.h"
@@ -118,7 +117,6 @@ int main(int argc, char **argv) {
   const std::string disc = folder + "/disc";
   sim::machine_config().cdrom_mount_point = disc;
   sim::reset_machine();
-  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
   lcd_init(lcd_port);
 
   std::vector<double> scan_times, reference_times;
@@ -134,12 +132,12 @@ int main(int argc, char **argv) {
     const double reference_first = round % 2 == 0 ? run_reference() : 0;
     NR_files = 0;
     int count = 0;
-    fs_entry **tree = nullptr;
+    fs_entry_children tree;
     const std::size_t before = mallinfo2().uordblks;
     const double scan = timed_quietly([&] { tree = open_entry(disc.c_str(), &count, 1); });
     tree_bytes = mallinfo2().uordblks - before;
     titles = NR_files;
-    release_entries(tree);
+    tree.reset();
     const double reference = round % 2 == 0 ? reference_first : run_reference();
     if (round < 0) continue;
     reference_times.push_back(reference);
@@ -157,7 +155,6 @@ int main(int argc, char **argv) {
   std::printf("scanned tree: %zu bytes, %.1f bytes a title; peak resident set %ld KiB\n",
               tree_bytes, static_cast<double>(tree_bytes) / titles, usage.ru_maxrss);
 
-  std::free(lcd_l2);
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   return titles == reference_titles ? 0 : 1;

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <memory>
 
-#include "ctl/ctl.h"
 #include "mp3/frame_reader.h"
+#include "mp3/frame_ring.h"
 #include "mp3/mpeg_header.h"
 
 namespace {

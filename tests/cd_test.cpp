@@ -6,8 +6,8 @@
 #include <optional>
 #include <set>
 
-#include "ctl/ctl.h"
 #include "emu/drive.h"
+#include "platform/disc_mount.h"
 #include "platform/platform.h"
 #include "support/machine_fixture.h"
 

@@ -1,6 +1,6 @@
 // Names from a disc on their way to the console: control bytes become
 // visible escapes, everything else (UTF-8 names above all) stays as it is.
-#include "ctl/console_text.h"
+#include "console/console_text.h"
 
 #include <gtest/gtest.h>
 

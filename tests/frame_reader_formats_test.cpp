@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ctl/ctl.h"
 #include "mkdisc/title_audio.h"
 #include "mp3/frame_reader.h"
+#include "mp3/frame_ring.h"
 #include "support/frame_stamps.h"
 #include "support/sim_process.h"
 

@@ -12,9 +12,9 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "ctl/ctl.h"
 #include "emu/display.h"
 #include "mkdisc/title_audio.h"
 #include "support/mp3_disc_fixture.h"
@@ -58,9 +58,9 @@ TEST_F(LibraryTest, GeneratedDiscKeepsFoldersAndTitlesOnly) {
 
   expect_well_formed(root);
   ASSERT_EQ(names(root), (name_list{"artist01", "artist02"}));
-  for (const fs_entry *artist : {root.dir[0], root.dir[1]}) {
+  for (const fs_entry *artist : {root.dir[0].get(), root.dir[1].get()}) {
     ASSERT_EQ(names(*artist), (name_list{"album01", "album02"}));
-    for (const fs_entry *album : {artist->dir[0], artist->dir[1]}) {
+    for (const fs_entry *album : {artist->dir[0].get(), artist->dir[1].get()}) {
       EXPECT_EQ(names(*album), (name_list{"title01.mp3", "title02.mp3", "title03.mp3"}));
     }
   }
@@ -103,7 +103,7 @@ TEST_F(LibraryTest, AlbumLineOnlyForAlbumsOfThreeOrMore) {
   const fs_entry &b3 = *root.dir[0]->dir[1];
   ASSERT_STREQ(b3.name, "B3");
   char expected[64];
-  std::snprintf(expected, sizeof expected, "B%p", static_cast<void *>(b3.dir[0]->name));
+  std::snprintf(expected, sizeof expected, "B%p", static_cast<const void *>(b3.dir[0]->name));
   EXPECT_EQ(lines_starting(console_, "B0x"), name_list{expected});
 }
 
@@ -188,7 +188,7 @@ TEST_F(LibraryTest, WebOfLinksScansEachRealFolderOnce) {
   const fs_entry *folder = &root;
   for (int level = 0; level <= 21; ++level) {
     ASSERT_EQ(folder->entrys, 1) << level;
-    folder = folder->dir[0];
+    folder = folder->dir[0].get();
   }
   EXPECT_STREQ(folder->name, "t.mp3");
   EXPECT_EQ(lines_starting(console_, "folder scanned already").size(), 40u);  // each "b", l1..l20
@@ -278,9 +278,9 @@ TEST_F(LibraryTest, CeilingStopsTheScanWithOneLineAndKeepsWhatWasFound) {
   options.entry_ceiling = 10;
   testing::internal::CaptureStdout();
   int artists = 0;
-  fs_entry **dir = open_entry(mount_point().c_str(), &artists, 1, options);
+  fs_entry_children dir = open_entry(mount_point().c_str(), &artists, 1, options);
   console_ = testing::internal::GetCapturedStdout();
-  fs_entry root{artists, dir, const_cast<char *>("root")};
+  fs_entry root{artists, std::move(dir), "root"};
 
   expect_well_formed(root);
   ASSERT_EQ(names(root), name_list{"artist01"});
@@ -290,7 +290,6 @@ TEST_F(LibraryTest, CeilingStopsTheScanWithOneLineAndKeepsWhatWasFound) {
   EXPECT_EQ(NR_files, 5u);
   EXPECT_EQ(lines_starting(console_, "scan stopped"),
             name_list{"scan stopped after 10 entries: the library keeps what was found"});
-  release_entries(dir);
 }
 
 // The watch sees every folder and file the scan looks at, in scan order.
@@ -302,7 +301,7 @@ TEST_F(LibraryTest, WatchIsCalledForEveryEntryLookedAt) {
   options.context = &calls;
   testing::internal::CaptureStdout();
   int artists = 0;
-  release_entries(open_entry(mount_point().c_str(), &artists, 1, options));
+  open_entry(mount_point().c_str(), &artists, 1, options);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(calls, 6);  // A, A/B, x, y, n.txt, C
 }
@@ -313,8 +312,8 @@ TEST_F(LibraryTest, PathsTooLongForTheBufferAreSkipped) {
   mount(make_disc({deep + "/x.mp3", deep + "/" + long_name + ".mp3"}));
   const fs_entry &root = scan_quietly();
 
-  const fs_entry *folder = root.dir[0];
-  for (int level = 0; level < 3; ++level) folder = folder->dir[0];
+  const fs_entry *folder = root.dir[0].get();
+  for (int level = 0; level < 3; ++level) folder = folder->dir[0].get();
   EXPECT_EQ(names(*folder), name_list{"x.mp3"});
   EXPECT_EQ(lines_starting(console_, "path too long, skipped: ").size(), 1u);
 }

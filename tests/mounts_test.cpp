@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ctl/ctl.h"
+#include "platform/disc_mount.h"
 #include "platform/platform.h"
 #include "support/machine_fixture.h"
 

@@ -1,12 +1,10 @@
 // The reader and writer threads on a mounted generated disc, with the test
 // reading the frame pipe in the decoder's place and steering the pipeline as
-// the key loop does: through player_status, the selection and the
-// semaphores.
+// the key loop does: through its methods and the selection.
 #include "mp3/pipeline.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <semaphore.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -14,7 +12,7 @@
 #include <functional>
 #include <thread>
 
-#include "ctl/ctl.h"
+#include "mp3/library_position.h"
 #include "mp3/selection.h"
 #include "support/eventually.h"
 #include "support/frame_stamps.h"
@@ -38,7 +36,6 @@ class PipelineTest : public mp3_disc_fixture {
     ASSERT_TRUE(pipeline_.open_stream());
     pipe_ = pipeline_.take_read_end();
     fcntl(pipe_.get(), F_SETFL, O_NONBLOCK);
-    player_status = status_playing;
   }
 
   void TearDown() override {
@@ -62,8 +59,8 @@ class PipelineTest : public mp3_disc_fixture {
   }
 
   void select(unsigned int title) {
-    const std::lock_guard<std::mutex> hold(position_lock);
-    open_file(1, 1, title);
+    const std::lock_guard<std::mutex> hold(position_.position_lock);
+    open_file(position_, 1, 1, title);
   }
 
   void start() { ASSERT_TRUE(pipeline_.start_threads(nullptr)); }
@@ -71,7 +68,6 @@ class PipelineTest : public mp3_disc_fixture {
     pipeline_.stop_reader();
     pipeline_.stop_writer();
   }
-  void post(sem_t *semaphore) { sem_post(semaphore); }
 
   // Reads what the pipe holds now, without waiting.
   void drain() {
@@ -142,7 +138,7 @@ class PipelineTest : public mp3_disc_fixture {
   bool nothing_waits() const { return pipeline_.hand_over() == ring_state::free; }
   bool frame_waits() const { return pipeline_.hand_over() == ring_state::frame_ready; }
 
-  frame_pipeline pipeline_{frame_stream::buffering::unbuffered};
+  frame_pipeline pipeline_{position_, frame_stream::buffering::unbuffered};
   util::unique_fd pipe_;
   std::string received_;
 };
@@ -151,7 +147,7 @@ TEST_F(PipelineTest, StreamsTitleAfterTitleFromTheFirstFrameAndRepeatsTheLastOfT
   load_album(2, 12);
   start();
   EXPECT_TRUE(nothing_arrives_within(300ms)) << "frames flowed before the pipeline was started";
-  post(readS);
+  pipeline_.post_read();
   EXPECT_EQ(take(12 + 12 + 12),
             joined({frame_run(1, 0, 11), frame_run(2, 0, 11), frame_run(2, 0, 11)}));
 }
@@ -159,17 +155,16 @@ TEST_F(PipelineTest, StreamsTitleAfterTitleFromTheFirstFrameAndRepeatsTheLastOfT
 TEST_F(PipelineTest, HoldsOneFrameBackAcrossAStopAndAChangeOfTitle) {
   load_album(2, 200);
   start();
-  post(readS);
+  pipeline_.post_read();
   ASSERT_TRUE(writer_blocked());
-  player_status = status_stopped;
+  pipeline_.stop();
   ASSERT_TRUE(drain_until([&] { return nothing_waits(); }));
   const std::vector<frame_id> before = received_frames(received_);
   ASSERT_FALSE(before.empty());
   ASSERT_EQ(before, frame_run(1, 0, before.back().index));
 
   select(2);
-  player_status = status_playing;
-  post(readS);
+  pipeline_.play();
   const int held_back = before.back().index + 1;
   EXPECT_EQ(take(before.size() + 4), joined({frame_run(1, 0, held_back), frame_run(2, 0, 2)}));
 }
@@ -179,9 +174,9 @@ TEST_F(PipelineTest, HoldsOneFrameBackAcrossAStopAndAChangeOfTitle) {
 TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
   load_album(2, 200);
   start();
-  post(readS);
+  pipeline_.post_read();
   ASSERT_TRUE(writer_blocked());
-  player_status = status_paused;
+  pipeline_.pause();
   // The write in hand ends, the reader prepares one more frame, and the
   // writer holds it.
   ASSERT_TRUE(drain_until([&] { return frame_waits(); }))
@@ -191,13 +186,12 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
   {
     stdout_tap console;
     select(2);
-    post(readS);
+    pipeline_.post_read();
     EXPECT_TRUE(console.wait_for("PROBLEM\n")) << console.text();
   }
   EXPECT_TRUE(frame_waits());
 
-  player_status = status_playing;
-  post(pauseS);
+  pipeline_.resume();
   // The frame that waited, the one held back, then the new title.
   const int last_old = before.back().index + 2;
   EXPECT_EQ(take(before.size() + 5), joined({frame_run(1, 0, last_old), frame_run(2, 0, 2)}));
@@ -206,7 +200,7 @@ TEST_F(PipelineTest, PassStartedWhileAFrameWaitsForTheWriterChangesNothing) {
 TEST_F(PipelineTest, StopsWhileTheWriterIsBlockedInAWriteNobodyDrains) {
   load_album(1, 400);
   start();
-  post(readS);
+  pipeline_.post_read();
   ASSERT_TRUE(writer_blocked());
   stop();  // a writer left in its write would hang the test here
 }
@@ -228,15 +222,15 @@ TEST_P(PipelineNoFrameTest, TitleThatHandsNoFrameOverIsNotReopenedAtOnce) {
   pipeline_.set_reopen_delay(std::chrono::hours(1));
   testing::internal::CaptureStdout();
   start();
-  post(readS);
+  pipeline_.post_read();
   // The reader has asked for the next title once it moved cur_title on.
-  soon([] {
-    const std::lock_guard<std::mutex> hold(position_lock);
-    return cur_title != 1;
+  soon([&] {
+    const std::lock_guard<std::mutex> hold(position_.position_lock);
+    return position_.cur_title != 1;
   });
   stop();
   const std::string console = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(cur_title, 2u);
+  EXPECT_EQ(position_.cur_title, 2u);
   EXPECT_EQ(lines_starting(console, "Open ").size(), 1u) << console;
   EXPECT_EQ(lines_starting(console, "titl groesser").size(), 1u);
 }

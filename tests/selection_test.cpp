@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "ctl/ctl.h"
 #include "emu/display.h"
+#include "mp3/library_position.h"
 #include "support/glass_text.h"
 #include "support/mp3_disc_fixture.h"
 
@@ -26,13 +26,17 @@ class SelectionTest : public mp3_disc_fixture {
  protected:
   // Selects with the console captured; returns what was printed.
   std::string select(unsigned int interp, unsigned int alb, unsigned int titl) {
-    close_input = 0;
+    position_.close_input = 0;
     testing::internal::CaptureStdout();
-    open_file(interp, alb, titl);
+    open_file(position_, interp, alb, titl);
     return testing::internal::GetCapturedStdout();
   }
-  static title_position position() { return {cur_interpret, cur_album, cur_title}; }
-  static title_position pending() { return {cur_interpret_, cur_album_, cur_title_}; }
+  title_position position() const {
+    return {position_.cur_interpret, position_.cur_album, position_.cur_title};
+  }
+  title_position pending() const {
+    return {position_.cur_interpret_, position_.cur_album_, position_.cur_title_};
+  }
   static std::string line(const std::string &text) {
     std::string padded = text.substr(0, sim::display_columns);
     padded.resize(sim::display_columns, ' ');
@@ -56,10 +60,10 @@ TEST_F(SelectionTest, AcceptedPositionBecomesPathDisplayAndOpenRequest) {
   const std::string out = select(1, 1, 2);
   const std::string file = mount_point() + "/A/B/y.mp3";
   EXPECT_EQ(out, "Ainterp1album1title2\nFILENAME: " + file + "\nBinterp1album1title2\n");
-  EXPECT_STREQ(file_name, file.c_str());
+  EXPECT_STREQ(position_.file_name, file.c_str());
   EXPECT_EQ(position(), (title_position{1, 1, 2}));
   EXPECT_EQ(pending(), (title_position{1, 1, 2}));
-  EXPECT_EQ(close_input, 1);
+  EXPECT_EQ(position_.close_input, 1);
   EXPECT_EQ(sim::display_view().line1, line("A -- B"));
   EXPECT_EQ(sim::display_view().line2, line("y.mp3"));
 }
@@ -79,7 +83,7 @@ TEST_F(SelectionTest, ArtistWrapsAtBothEnds) {
 TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
   mount_and_scan(disc);
   select(1, 1, 1);
-  const std::string selected = file_name;
+  const std::string selected = position_.file_name;
   const sim::display_snapshot shown = sim::display_view();
   const struct {
     title_position asked;
@@ -98,10 +102,10 @@ TEST_F(SelectionTest, RefusalsChangeNothingButTheOpenRequest) {
     const std::string asked = "Ainterp" + std::to_string(a.interp) + "album" +
                               std::to_string(a.alb) + "title" + std::to_string(a.titl) + "\n";
     EXPECT_EQ(select(a.interp, a.alb, a.titl), asked + refusal.console);
-    EXPECT_EQ(close_input, 1);
+    EXPECT_EQ(position_.close_input, 1);
     EXPECT_EQ(position(), (title_position{1, 1, 1}));
     EXPECT_EQ(pending(), (title_position{1, 1, 1}));
-    EXPECT_EQ(file_name, selected);
+    EXPECT_EQ(position_.file_name, selected);
     EXPECT_EQ(sim::display_view().line1, shown.line1);
     EXPECT_EQ(sim::display_view().line2, shown.line2);
   }
@@ -134,12 +138,12 @@ TEST_F(SelectionTest, OddLibraryEndsAreRefusedWithoutACrash) {
   int n = 0;
   for (const auto &c : cases) {
     mount_and_scan(c.entries, "disc" + std::to_string(++n));
-    cur_interpret = cur_album = cur_title = 7;
+    position_.cur_interpret = position_.cur_album = position_.cur_title = 7;
     const std::string out = select(c.asked.interp, c.asked.alb, c.asked.titl);
     const std::string asked = "Ainterp" + std::to_string(c.asked.interp) + "album1title1\n";
     EXPECT_EQ(out, asked + c.console) << n;
     EXPECT_EQ(position(), (title_position{7, 7, 7})) << n;
-    EXPECT_EQ(close_input, 1) << n;
+    EXPECT_EQ(position_.close_input, 1) << n;
   }
 }
 
@@ -148,10 +152,10 @@ TEST_F(SelectionTest, LongNamesAreCutToOneLine) {
   const std::string artist(200, 'a'), album(200, 'b'), title(196, 't');
   mount_and_scan({artist + "/" + album + "/" + title + ".mp3"});
   select(1, 1, 1);
-  EXPECT_EQ(std::string(file_name),
+  EXPECT_EQ(std::string(position_.file_name),
             mount_point() + "/" + artist + "/" + album + "/" + title + ".mp3");
-  EXPECT_EQ(std::string(lcd_l1), artist.substr(0, sim::display_columns));
-  EXPECT_EQ(std::string(lcd_l2), title.substr(0, sim::display_columns));
+  EXPECT_EQ(std::string(position_.lcd_l1), artist.substr(0, sim::display_columns));
+  EXPECT_EQ(std::string(position_.lcd_l2), title.substr(0, sim::display_columns));
   EXPECT_EQ(sim::display_view().line1, line(artist));
 }
 
@@ -183,12 +187,11 @@ TEST_F(SelectionTest, NamesShowAsWrittenWithTheirPatternsLoadedFirst) {
 
 TEST_F(SelectionTest, LibraryWithoutRootArrayEndsTheProcess) {
   static fs_entry bare_root{0, nullptr, nullptr};
-  static fs_entry *bare_cell = &bare_root;
   EXPECT_EXIT(
       {
         dup2(2, 1);
-        root_fs = &bare_cell;
-        open_file(1, 1, 1);
+        position_.root_fs = &bare_root;
+        open_file(position_, 1, 1, 1);
       },
       testing::ExitedWithCode(255), "^ wild error open_file !!!! exiting....\n$");
 }
@@ -196,16 +199,17 @@ TEST_F(SelectionTest, LibraryWithoutRootArrayEndsTheProcess) {
 TEST_F(SelectionTest, KeyLoopAndReaderNeverSelectAtTheSameTime) {
   mount_and_scan(disc);
   testing::internal::CaptureStdout();
-  auto keep_selecting = [](unsigned int titl) {
-    for (int i = 0; i < 10; ++i) open_file(1, 1, titl);
+  auto keep_selecting = [this](unsigned int titl) {
+    for (int i = 0; i < 10; ++i) open_file(position_, 1, 1, titl);
   };
   std::thread reader(keep_selecting, 1);
   keep_selecting(2);
   reader.join();
   testing::internal::GetCapturedStdout();
-  const std::string expected = mount_point() + (cur_title == 1 ? "/A/B/x.mp3" : "/A/B/y.mp3");
-  EXPECT_EQ(std::string(file_name), expected);
-  EXPECT_EQ(std::string(lcd_l2), cur_title == 1 ? "x.mp3" : "y.mp3");
+  const std::string expected =
+      mount_point() + (position_.cur_title == 1 ? "/A/B/x.mp3" : "/A/B/y.mp3");
+  EXPECT_EQ(std::string(position_.file_name), expected);
+  EXPECT_EQ(std::string(position_.lcd_l2), position_.cur_title == 1 ? "x.mp3" : "y.mp3");
 }
 
 // A title's name may carry terminal queries: the console line shows them as
@@ -218,7 +222,7 @@ TEST_F(SelectionTest, ControlBytesInTheNameReachNeitherDisplayNorConsole) {
   const std::string out = select(1, 1, 1);
   const std::string file = mount_point() + "/A\\x1b[2J/B/q\\x1b[6n\\x9b5n\\x0ax.mp3";
   EXPECT_EQ(out, "Ainterp1album1title1\nFILENAME: " + file + "\nBinterp1album1title1\n");
-  EXPECT_EQ(std::string(file_name), mount_point() + "/A\x1b[2J/B/" + name);
+  EXPECT_EQ(std::string(position_.file_name), mount_point() + "/A\x1b[2J/B/" + name);
   EXPECT_EQ(sim::display_view().line1, line("A?[2J -- B"));
   EXPECT_EQ(sim::display_view().line2, line("q?[6n?5n?x.mp3"));
 }

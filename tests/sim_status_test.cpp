@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ctl/ctl.h"
 #include "emu/drive.h"
 #include "mkdisc/title_audio.h"
+#include "platform/disc_mount.h"
 #include "platform/platform.h"
 #include "program/decoder_feed.h"
 #include "program/front_status.h"

@@ -29,9 +29,11 @@ namespace sim {
 namespace {
 
 // Descriptor -> the media it was opened for. Per process, like descriptors;
-// only touched under the drive's lock.
+// only touched under the drive's lock. Never destroyed: the player's drive
+// controller closes its descriptor when the process exits, which may be
+// after this table would be gone.
 std::unordered_map<int, std::uint64_t> &opened_media() {
-  static std::unordered_map<int, std::uint64_t> table;
+  static auto &table = *new std::unordered_map<int, std::uint64_t>;
   return table;
 }
 

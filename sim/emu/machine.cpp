@@ -17,8 +17,11 @@ std::atomic<std::int64_t> *clock_offset() {
 }
 }  // namespace
 
+// Never destroyed: the player's own statics (the drive controller, the
+// port's descriptor) close their devices when the process exits, and may be
+// destroyed after anything made here.
 machine_configuration &machine_config() {
-  static machine_configuration config;
+  static auto &config = *new machine_configuration;
   return config;
 }
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ctl/console_text.h"
+#include "console/console_text.h"
 
 namespace sim {
 

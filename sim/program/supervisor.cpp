@@ -24,8 +24,8 @@
 #include <cstdio>
 #include <string>
 
+#include "console/key_channel.h"
 #include "ctl/ctl.h"
-#include "ctl/key_channel.h"
 #include "emu/drive.h"
 #include "program/decoder_feed.h"
 #include "program/front_status.h"

@@ -6,10 +6,10 @@
 #include <cstdio>
 
 #include "audio/cd.h"
-#include "ctl/ctl.h"
-#include "ctl/key_channel.h"
-#include "ctl/texts.h"
+#include "console/key_channel.h"
+#include "console/texts.h"
 #include "lcd/lcd.h"
+#include "platform/disc_mount.h"
 #include "platform/platform.h"
 #include "util/unique_handle.h"
 
@@ -22,6 +22,11 @@ constexpr char text_next[] = " next\n ";
 constexpr char text_rewind[] = " rewind (not yet)\n ";
 constexpr char text_forward[] = " forward (not yet)\n ";
 constexpr char text_leave[] = " eject cd-a\n ";
+
+// What the keys have asked of the drive; B and N act on it. The mode's
+// alone: it runs in the control loop's one thread.
+enum class play_state { stopped, playing, paused };
+play_state player_status = play_state::stopped;
 
 // A floppy is mounted read-only (disc_mount_flags) and given up again as soon as playback has
 // started; ext2 first, then FAT. Returns 0 when one of the mounts worked.
@@ -62,21 +67,21 @@ void step_forward(int last_track) {
 }
 
 void pause_or_resume() {
-  if (player_status == status_playing) {
-    player_status = status_paused;
+  if (player_status == play_state::playing) {
+    player_status = play_state::paused;
     audio.pause();
-  } else if (player_status == status_paused) {
-    player_status = status_playing;
+  } else if (player_status == play_state::paused) {
+    player_status = play_state::playing;
     audio.resume();
   }
 }
 
 void play_or_resume(int last_track) {
-  if (player_status == status_paused) {
-    player_status = status_playing;
+  if (player_status == play_state::paused) {
+    player_status = play_state::playing;
     audio.resume();
   } else {
-    player_status = status_playing;
+    player_status = play_state::playing;
     audio.play(1, last_track);
   }
 }
@@ -90,7 +95,7 @@ int main_audio() {
   int lastTrack = audio.tracks();
   int fd0_mounted = mount_floppy();
   std::printf(text_init, 1);
-  player_status = status_playing;
+  player_status = play_state::playing;
   audio.play(1, lastTrack);
   if (fd0_mounted == 0) platform::unmount_filesystem(platform::floppy_mount_point());
 
@@ -115,7 +120,7 @@ int main_audio() {
         play_or_resume(lastTrack);
         break;
       case 'M':
-        player_status = status_stopped;
+        player_status = play_state::stopped;
         audio.stop();
         break;
       case 'F':

@@ -44,7 +44,6 @@ cd::cd() {
   cd_inside = 0;
   Paused = 0;
   Playing = 0;
-  fd = -1;
   tracks_num = 0;
   current_t = 0;
   tracks_clear();
@@ -54,20 +53,20 @@ cd::cd() {
 }
 
 int cd::open() {
-  if (fd != -1) return 0;
-  fd = platform::drive_open();
-  if (fd == -1) return 0;
+  if (fd) return 0;
+  fd.reset(platform::drive_open());
+  if (!fd) return 0;
   ok = 1;
   // By default the kernel closes an open tray when the device is opened, so
   // the poll after an eject would pull the disc straight back in and play it
   // again. With the option off an open tray answers "no disc", as the player
   // expects. The option is the drive's, so once it is off it stays off.
-  platform::drive_request(fd, CDROM_CLEAR_OPTIONS, reinterpret_cast<void *>(CDO_AUTO_CLOSE));
+  platform::drive_request(fd.get(), CDROM_CLEAR_OPTIONS, reinterpret_cast<void *>(CDO_AUTO_CLOSE));
   return 1;
 }
 
 int cd::close() {
-  if (fd == -1) return 0;
+  if (!fd) return 0;
   forget_disc();
   return 1;
 }
@@ -75,8 +74,7 @@ int cd::close() {
 void cd::forget_disc() {
   // The stream reads from this descriptor: it ends first.
   digital.stop();
-  platform::drive_close(fd);
-  fd = -1;
+  fd.reset();
   ok = 0;
   cd_inside = 0;
   current_t = 0;
@@ -111,7 +109,7 @@ int cd::new_cd() {
 int cd::read_info() {
   if (ok == 0 || cd_inside == 0) return 0;
   cdrom_tochdr tinfo{};
-  if (platform::drive_request(fd, CDROMREADTOCHDR, &tinfo) == -1) return 0;
+  if (platform::drive_request(fd.get(), CDROMREADTOCHDR, &tinfo) == -1) return 0;
   // The track table holds 99 tracks and the lead-out; a disc claiming more
   // cannot be addressed safely, so it is treated as having no tracks at all.
   if (tinfo.cdth_trk1 > max_tracks) {
@@ -123,7 +121,7 @@ int cd::read_info() {
     cdrom_tocentry entry{};
     entry.cdte_format = CDROM_MSF;
     entry.cdte_track = y > tracks_num ? CDROM_LEADOUT : y;
-    if (platform::drive_request(fd, CDROMREADTOCENTRY, &entry) == -1) return 0;
+    if (platform::drive_request(fd.get(), CDROMREADTOCENTRY, &entry) == -1) return 0;
     track[y] = entry.cdte_addr.msf;
     track_control[y] = entry.cdte_ctrl;
   }
@@ -150,11 +148,11 @@ int cd::query_status(bool handle_completion) {
   // While a range streams, the stream answers alone: the drive may be busy
   // for seconds with a read, and the kernel would hold the query until it is
   // done. The stream's own reads notice a disc that went out.
-  if (!digital.streaming() && platform::drive_request(fd, CDROMSUBCHNL, &ch) == -1) {
+  if (!digital.streaming() && platform::drive_request(fd.get(), CDROMSUBCHNL, &ch) == -1) {
     // A drive that cannot report audio status at all says so with every
     // query; that the disc is still in must be asked another way.
     if (errno != EOPNOTSUPP || !disc_still_there()) {
-      if (fd != -1) forget_disc();
+      if (fd) forget_disc();
       return 0;
     }
     ch.cdsc_audiostatus = CDROM_AUDIO_NO_STATUS;
@@ -207,14 +205,14 @@ int cd::start_play(int start, int end, bool sound) {
   if (start < 1 || start > tracks_num || end < 0 || end > tracks_num || cd_inside == 0) return 0;
   if (refuses_audio) return play_digitally(start, end, sound);
   stop_drive();
-  platform::drive_request(fd, CDROMSTART, nullptr);
+  platform::drive_request(fd.get(), CDROMSTART, nullptr);
 
   cdrom_msf msf{};
   msf.cdmsf_min0 = track[start].minute;
   msf.cdmsf_sec0 = track[start].second;
   msf.cdmsf_frame0 = track[start].frame;
   frame_before(track[end + 1], msf.cdmsf_min1, msf.cdmsf_sec1, msf.cdmsf_frame1);
-  if (platform::drive_request(fd, CDROMPLAYMSF, &msf) == 0) {
+  if (platform::drive_request(fd.get(), CDROMPLAYMSF, &msf) == 0) {
     digital.stop();
     return 1;
   }
@@ -240,12 +238,12 @@ int cd::random(int flag) {
 int cd::random() { return random_play; }
 
 int cd::stop() {
-  if (fd == -1 || cd_inside == 0) return 0;
+  if (!fd || cd_inside == 0) return 0;
   stop_playing();
   return 1;
 }
 
-void cd::stop_drive() { platform::drive_request(fd, CDROMSTOP, nullptr); }
+void cd::stop_drive() { platform::drive_request(fd.get(), CDROMSTOP, nullptr); }
 
 void cd::stop_playing() {
   digital.stop();
@@ -255,21 +253,21 @@ void cd::stop_playing() {
 
 // Digital playback takes pause and resume itself: the drive plays nothing.
 int cd::pause() {
-  if (fd == -1 || cd_inside == 0) return 0;
+  if (!fd || cd_inside == 0) return 0;
   if (digital.active()) {
     digital.pause();
   } else {
-    platform::drive_request(fd, CDROMPAUSE, nullptr);
+    platform::drive_request(fd.get(), CDROMPAUSE, nullptr);
   }
   return 1;
 }
 
 int cd::resume() {
-  if (fd == -1 || cd_inside == 0) return 0;
+  if (!fd || cd_inside == 0) return 0;
   if (digital.active()) {
     digital.resume();
   } else {
-    platform::drive_request(fd, CDROMRESUME, nullptr);
+    platform::drive_request(fd.get(), CDROMRESUME, nullptr);
   }
   return 1;
 }
@@ -280,13 +278,13 @@ int cd::eject() {
   // A drive that cannot report audio status fails every status request, and
   // each failure closes the device although the disc is still there; a
   // blocking open finds out whether it is.
-  if (fd == -1) query_inside();
-  if (fd == -1 || cd_inside == 0) return 0;
+  if (!fd) query_inside();
+  if (!fd || cd_inside == 0) return 0;
   stop_playing();
   // The kernel locks the door while the device is open, and some drives go
   // on refusing the eject (with a positive answer) until it is unlocked.
-  platform::drive_request(fd, CDROM_LOCKDOOR, nullptr);
-  return platform::drive_request(fd, CDROMEJECT, nullptr) == 0 ? 1 : 0;
+  platform::drive_request(fd.get(), CDROM_LOCKDOOR, nullptr);
+  return platform::drive_request(fd.get(), CDROMEJECT, nullptr) == 0 ? 1 : 0;
 }
 
 int cd::set_volume(int) { return 1; }

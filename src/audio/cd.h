@@ -14,6 +14,8 @@
 #include <linux/cdrom.h>
 
 #include "audio/digital_player.h"
+#include "platform/platform.h"
+#include "util/unique_fd.h"
 
 class cd {
  public:
@@ -71,7 +73,8 @@ class cd {
   bool disc_still_there();
   int track_of_frame(int frame);
 
-  int fd;
+  // The open drive; closed through the seam, as it was opened.
+  util::unique_descriptor<platform::drive_close> fd;
   int Paused;
   int Playing;
   int cd_inside;
@@ -88,3 +91,8 @@ class cd {
   bool speed_asked = false;    // the quiet speed was asked for since the last stop
   bool speed_lowered = false;  // and the drive took it
 };
+
+// The one drive controller, shared by the control loop and the audio-CD mode
+// (defined in ctl/globals.cpp). The MP3 mode's process gets its own copy at
+// the fork and never uses it.
+extern cd audio;

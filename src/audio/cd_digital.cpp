@@ -43,7 +43,7 @@ int cd::play_digitally(int start, int end, bool sound) {
     return 0;
   }
   quiet_drive();
-  return sound ? digital.play(fd, first, last) : digital.cue(fd, first, last);
+  return sound ? digital.play(fd.get(), first, last) : digital.cue(fd.get(), first, last);
 }
 
 // Asked once per stream: a drive that refuses keeps its speed, and asking
@@ -51,13 +51,13 @@ int cd::play_digitally(int start, int end, bool sound) {
 void cd::quiet_drive() {
   if (speed_asked) return;
   speed_asked = true;
-  speed_lowered =
-      platform::drive_request(fd, CDROM_SELECT_SPEED, reinterpret_cast<void *>(quiet_speed)) != -1;
+  speed_lowered = platform::drive_request(fd.get(), CDROM_SELECT_SPEED,
+                                          reinterpret_cast<void *>(quiet_speed)) != -1;
 }
 
 void cd::full_speed() {
   if (speed_lowered) {
-    platform::drive_request(fd, CDROM_SELECT_SPEED, reinterpret_cast<void *>(top_speed));
+    platform::drive_request(fd.get(), CDROM_SELECT_SPEED, reinterpret_cast<void *>(top_speed));
   }
   speed_asked = false;
   speed_lowered = false;
@@ -65,7 +65,7 @@ void cd::full_speed() {
 
 bool cd::disc_still_there() {
   cdrom_tochdr header{};
-  return platform::drive_request(fd, CDROMREADTOCHDR, &header) == 0;
+  return platform::drive_request(fd.get(), CDROMREADTOCHDR, &header) == 0;
 }
 
 int cd::track_of_frame(int frame) {

@@ -10,12 +10,13 @@
 
 #include "audio/audio_mode.h"
 #include "audio/cd.h"
+#include "console/key_channel.h"
+#include "console/texts.h"
 #include "ctl/ctl.h"
-#include "ctl/key_channel.h"
-#include "ctl/texts.h"
 #include "lcd/lcd.h"
 #include "lcd/port_access.h"
 #include "mp3/mp3_mode.h"
+#include "platform/disc_mount.h"
 #include "platform/platform.h"
 #include "util/child_process.h"
 

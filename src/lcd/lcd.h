@@ -10,6 +10,10 @@
 // first in each process: it obtains the port access.
 #pragma once
 
+// The port base every caller passes: the display hangs on the first
+// parallel port.
+inline constexpr unsigned int lcd_port = 888;
+
 void lcd_init(unsigned int addr);
 void lcd_clear(unsigned int addr);
 // Writes up to 40 characters from column 0 of line 1 (line 1) or line 2

@@ -12,7 +12,7 @@
 
 #include "lcd/lcd_wiring.h"
 #include "platform/platform.h"
-#include "util/scope_exit.h"
+#include "util/unique_fd.h"
 
 namespace port_access {
 
@@ -25,11 +25,14 @@ constexpr char text_no_device[] = "no %s";
 constexpr char text_held[] = "%s held by another driver";
 constexpr char text_failed[] = "%s: %s";
 
+// The port device, closed through the seam as it was opened.
+using parport_fd = util::unique_descriptor<platform::parport_close>;
+
 // Set before any thread starts, then only read. The descriptor is closed
-// only by release(): the claim lasts as long as the process, and the
-// kernel gives the port back when the process ends.
+// by release() or when the process ends: the claim lasts as long as the
+// process, and the kernel gives the port back then.
 access_way way = access_way::raw;
-int parport = -1;
+parport_fd parport;
 
 std::string reason(const char *text, const char *detail = "") {
   char line[256];
@@ -42,18 +45,18 @@ std::string reason(const char *text, const char *detail = "") {
 // the player holds it, and so that a claim never waits for a driver that
 // holds the port already: the kernel then refuses the registration (ENXIO)
 // instead of blocking until that driver lets go.
-int claim(std::string &why_not) {
-  const int device = platform::parport_open();
-  if (device < 0) {
+parport_fd claim(std::string &why_not) {
+  parport_fd claimed(platform::parport_open());
+  const int device = claimed.get();
+  if (!claimed) {
     const bool absent = errno == ENOENT || errno == ENODEV || errno == ENXIO;
     why_not = absent ? reason(text_no_device) : reason(text_failed, std::strerror(errno));
-    return -1;
+    return {};
   }
-  util::scope_exit close_device([device] { platform::parport_close(device); });
   if (platform::parport_request(device, PPEXCL, nullptr) != 0 ||
       platform::parport_request(device, PPCLAIM, nullptr) != 0) {
     why_not = errno == ENXIO ? reason(text_held) : reason(text_failed, std::strerror(errno));
-    return -1;
+    return {};
   }
   // The port drives D0-D7 itself, as every control value the display
   // driver writes says with its direction bit clear. The claim left E high
@@ -67,10 +70,9 @@ int claim(std::string &why_not) {
   if (platform::parport_request(device, PPDATADIR, &forward) != 0 ||
       platform::parport_request(device, PPWCONTROL, &idle) != 0) {
     why_not = reason(text_failed, std::strerror(errno));
-    return -1;
+    return {};
   }
-  close_device.dismiss();
-  return device;
+  return claimed;
 }
 
 }  // namespace
@@ -79,7 +81,7 @@ access_way choose(bool raw_access_granted) {
   std::string why_not;
   release();
   parport = claim(why_not);
-  if (parport >= 0) {
+  if (parport) {
     way = access_way::kernel_driver;
     std::printf(text_kernel_driver, platform::parport_device());
   } else if (raw_access_granted) {
@@ -93,8 +95,7 @@ access_way choose(bool raw_access_granted) {
 }
 
 void release() {
-  if (parport >= 0) platform::parport_close(parport);
-  parport = -1;
+  parport.reset();
   way = access_way::raw;
 }
 
@@ -106,7 +107,7 @@ void write_register(unsigned long request, unsigned int addr, unsigned int offse
                     unsigned char value) {
   switch (way) {
     case access_way::kernel_driver:
-      platform::parport_request(parport, request, &value);
+      platform::parport_request(parport.get(), request, &value);
       break;
     case access_way::raw:
       platform::port_write(static_cast<unsigned short>(addr + offset), value);
@@ -138,7 +139,7 @@ unsigned char read_data(unsigned int addr) {
   unsigned char value = 0xFF;
   switch (way) {
     case access_way::kernel_driver:
-      platform::parport_request(parport, PPRDATA, &value);
+      platform::parport_request(parport.get(), PPRDATA, &value);
       break;
     case access_way::raw:
       value =

@@ -18,8 +18,7 @@
 #include <new>
 #include <utility>
 
-#include "ctl/ctl.h"
-#include "ctl/texts.h"
+#include "console/texts.h"
 #include "mp3/frame_pipe.h"
 #include "mp3/mode_exit.h"
 #include "platform/platform.h"
@@ -97,7 +96,7 @@ void report_end(int status) {
 
 }  // namespace
 
-decoder_process::decoder_process() { mpg_pid_p = 0; }
+decoder_process::decoder_process() = default;
 
 // The fatal paths run with lock_ held, and ending the mode process ends the
 // decoder, which takes it again.
@@ -112,7 +111,6 @@ void decoder_process::fork_decoder(util::unique_fd input, std::unique_lock<std::
   input.reset();  // the decoder's alone now
   mpg_pid_p = process_.running() ? process_.pid() : -1;
   if (!process_.running()) fail(hold, text_fork_failed, -1);
-  mpg_pid = mpg_pid_p;
   last_start_ = steady::now();
 }
 
@@ -139,7 +137,7 @@ void *decoder_process::watch(void *self) {
     hold.lock();
     const int status = decoder.process_.poll().value_or(0);
     decoder.process_.release();  // reaped: should poll() have found none, nothing is left
-    mpg_pid_p = 0;
+    decoder.mpg_pid_p = 0;
     decoder.changed_.notify_all();
     if (decoder.ending_) break;
     report_end(status);

@@ -69,6 +69,7 @@ class decoder_process {
   std::mutex lock_;
   std::condition_variable changed_;  // the decoder or a pipe changed
   util::child_process process_;      // under lock_; reaped by the watch
+  pid_t mpg_pid_p = 0;               // under lock_: the running decoder's, 0 when none
   bool ending_ = false;              // under lock_: start no other decoder
   bool writer_released_ = false;     // under lock_: the writer no longer waits
   util::unique_fd new_write_end_;    // under lock_: a replacement's pipe, not yet taken

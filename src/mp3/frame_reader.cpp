@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ctl/console_text.h"
-#include "ctl/ctl.h"
+#include "console/console_text.h"
+#include "mp3/frame_ring.h"
 #include "mp3/mpeg_header.h"
 
 namespace {

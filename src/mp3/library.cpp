@@ -16,11 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_set>
+#include <utility>
 
-#include "ctl/console_text.h"
-#include "ctl/ctl.h"
+#include "console/console_text.h"
 #include "lcd/lcd.h"
 #include "mp3/library_parts.h"
+#include "mp3/library_position.h"
 #include "util/clock.h"
 #include "util/unique_handle.h"
 
@@ -76,12 +77,13 @@ bool is_ignored_folder(const char *name) {
 // The console gets the running count after every folder; the display gets
 // it at most every progress_interval_ns, and always at the end.
 void show_progress(walk &w, bool last) {
-  std::snprintf(lcd_l2, progress_bytes, text_progress, NR_files);
-  std::printf(text_progress_console, lcd_l2);
+  char progress[progress_bytes];
+  std::snprintf(progress, progress_bytes, text_progress, NR_files);
+  std::printf(text_progress_console, progress);
   const std::int64_t now = util::monotonic_ns();
   if (!last && now - w.last_progress_ns < progress_interval_ns) return;
   w.last_progress_ns = now;
-  lcd_set_string(lcd_port, lcd_l2, 2);
+  lcd_set_string(lcd_port, progress, 2);
 }
 
 // The scandir filter: counts the names a listing returns, and once the
@@ -101,12 +103,12 @@ void watch(const walk &w) {
   if (w.options.watch != nullptr) w.options.watch(w.options.context);
 }
 
-fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost);
+fs_entry_children scan_folder(walk &w, int *count, int depth, bool outermost);
 
 // A folder is kept once: a second way to it, up the path or anywhere else,
 // is passed over. Past the ceiling nothing more is listed, so a folder met
 // then is not kept either: its content is unknown.
-fs_entry *enter_folder(walk &w, const char *name, int depth, const folder_id &folder) {
+fs_entry_ptr enter_folder(walk &w, const char *name, int depth, const folder_id &folder) {
   if (is_ignored_folder(name)) return nullptr;
   if (on_path(w.folders, folder)) {
     print_path(text_folder_loop, w.path);
@@ -117,7 +119,7 @@ fs_entry *enter_folder(walk &w, const char *name, int depth, const folder_id &fo
     return nullptr;
   }
   if (w.at_ceiling) return nullptr;
-  fs_entry *node = new_entry(name, 0);
+  fs_entry_ptr node = new_entry(name, 0);
   w.folders.push_back(folder);
   node->dir = scan_folder(w, &node->entrys, depth, false);
   w.folders.pop_back();
@@ -125,7 +127,7 @@ fs_entry *enter_folder(walk &w, const char *name, int depth, const folder_id &fo
 }
 
 // The entry whose path is in w.path: its node, or null when it is not kept.
-fs_entry *examine(walk &w, const char *name, int depth) {
+fs_entry_ptr examine(walk &w, const char *name, int depth) {
   watch(w);
   struct stat buf;
   if (lstat(w.path, &buf) != 0) {
@@ -152,7 +154,7 @@ fs_entry *examine(walk &w, const char *name, int depth) {
 
 // Scans the folder in w.path; depth as open_entry's. The outermost folder
 // always shows the final count.
-fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
+fs_entry_children scan_folder(walk &w, int *count, int depth, bool outermost) {
   ++depth;
   dirent **names = nullptr;
   const bool was_at_ceiling = w.at_ceiling;
@@ -165,7 +167,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
     listed = 0;
   }
   if (w.at_ceiling && !was_at_ceiling) std::printf(text_ceiling, w.entries_listed);
-  fs_entry **children = new_children(listed + 1);
+  fs_entry_children children = new_children(listed + 1);
   int kept = 0;
   const std::size_t folder_length = w.length;
   for (int i = 0; i < listed; ++i) {
@@ -180,7 +182,7 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
       w.path[folder_length] = '/';
       std::memcpy(w.path + folder_length + 1, name, name_length + 1);
       w.length = folder_length + 1 + name_length;
-      if (fs_entry *node = examine(w, name, depth)) children[kept++] = node;
+      if (fs_entry_ptr node = examine(w, name, depth)) children[kept++] = std::move(node);
       w.path[folder_length] = '\0';
       w.length = folder_length;
     }
@@ -194,15 +196,14 @@ fs_entry **scan_folder(walk &w, int *count, int depth, bool outermost) {
 
 }  // namespace
 
-fs_entry **open_entry(const char *dir, int *count, int depth, const scan_options &options) {
+fs_entry_children open_entry(const char *dir, int *count, int depth, const scan_options &options) {
   walk w;
   w.options = options;
   w.last_progress_ns = util::monotonic_ns();
   const std::size_t length = std::strlen(dir);
   if (length >= sizeof w.path) {
     print_path(text_unlistable, dir);  // and counts as empty, like any such folder
-    fs_entry **children = new_children(1);
-    children[0] = nullptr;
+    fs_entry_children children = new_children(1);
     *count = 0;
     show_progress(w, true);
     return children;

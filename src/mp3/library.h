@@ -3,10 +3,24 @@
 // a usable MPEG frame header, after a leading ID3v2 tag if there is one).
 #pragma once
 
+#include <memory>
+
+struct fs_entry;
+
+// A node the scan made, with its name in the same allocation; freeing it
+// frees everything below it.
+struct fs_entry_release {
+  void operator()(fs_entry *node) const;
+};
+using fs_entry_ptr = std::unique_ptr<fs_entry, fs_entry_release>;
+// A folder's children: its kept nodes, then a null pointer.
+using fs_entry_children = std::unique_ptr<fs_entry_ptr[]>;
+
+// Each node owns its children: the tree goes with its root.
 struct fs_entry {
-  int entrys;      // a folder: number of kept children; a title file: -1
-  fs_entry **dir;  // a folder: kept children, then a null pointer; a title: null
-  char *name;      // the entry's own name, without any path
+  int entrys = 0;              // a folder: number of kept children; a title file: -1
+  fs_entry_children dir;       // a folder: kept children, then a null pointer; a title: null
+  const char *name = nullptr;  // the entry's own name, without any path
 };
 
 // Titles kept so far over the whole scan; shown on display line 2.
@@ -40,9 +54,6 @@ struct scan_options {
 // whose status cannot be read are passed over with one console line each.
 // A folder that cannot be listed counts as empty. Once the listings reach
 // the entry ceiling, the scan says so in one line, lists no further folder,
-// and keeps what it found. Nodes and their names come from one allocation
-// each: free them only with release_entries().
-fs_entry **open_entry(const char *dir, int *count, int depth, const scan_options &options = {});
-
-// Frees a child array returned by open_entry and every node below it.
-void release_entries(fs_entry **dir);
+// and keeps what it found.
+fs_entry_children open_entry(const char *dir, int *count, int depth,
+                             const scan_options &options = {});

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ctl/console_text.h"
+#include "console/console_text.h"
 #include "mp3/library_parts.h"
 #include "mp3/mpeg_header.h"
 #include "util/unique_fd.h"

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "mp3/library_parts.h"
 #include "mp3/mode_exit.h"
@@ -40,27 +41,26 @@ std::string resolved(const char *path) {
 
 }  // namespace
 
-fs_entry *new_entry(const char *name, int entrys) {
+fs_entry_ptr new_entry(const char *name, int entrys) {
   const std::size_t name_bytes = std::strlen(name) + 1;
-  auto *node = static_cast<fs_entry *>(allocate(sizeof(fs_entry) + name_bytes));
-  node->entrys = entrys;
-  node->dir = nullptr;
-  node->name = reinterpret_cast<char *>(node + 1);
-  std::memcpy(node->name, name, name_bytes);
-  return node;
+  void *memory = allocate(sizeof(fs_entry) + name_bytes);
+  char *own_name = static_cast<char *>(memory) + sizeof(fs_entry);
+  std::memcpy(own_name, name, name_bytes);
+  return fs_entry_ptr(new (memory) fs_entry{entrys, nullptr, own_name});
 }
 
-fs_entry **new_children(int slots) {
-  return static_cast<fs_entry **>(allocate(sizeof(fs_entry *) * slots));
-}
-
-void release_entries(fs_entry **dir) {
-  if (dir == nullptr) return;
-  for (fs_entry **child = dir; *child != nullptr; ++child) {
-    release_entries((*child)->dir);
-    std::free(*child);
+fs_entry_children new_children(int slots) {
+  fs_entry_children children(new (std::nothrow) fs_entry_ptr[slots]);
+  if (children == nullptr) {
+    std::printf(text_out_of_memory);
+    end_mode_process(-1);
   }
-  std::free(dir);
+  return children;
+}
+
+void fs_entry_release::operator()(fs_entry *node) const {
+  node->~fs_entry();
+  std::free(node);
 }
 
 bool on_path(const std::vector<folder_id> &path, const folder_id &folder) {

@@ -13,10 +13,10 @@
 
 // A node named `name` (copied into the same allocation) with no children.
 // Ends the process when memory runs out: the scan cannot go on without it.
-fs_entry *new_entry(const char *name, int entrys);
+fs_entry_ptr new_entry(const char *name, int entrys);
 
-// A child array with room for `slots` pointers.
-fs_entry **new_children(int slots);
+// A child array with room for `slots` pointers, each null.
+fs_entry_children new_children(int slots);
 
 // Whether the regular file at `path` is a title: its first four bytes, or the
 // four after a leading ID3v2 tag, start a frame of usable length. Prints

@@ -1,25 +1,21 @@
 // The MP3 mode's key loop: one key at a time moves the pending library
-// position, steers the pipeline through player_status and the semaphores,
-// or leaves the mode. A key is handled whole under the position lock, so the
-// reader's move to the next title never interleaves with it. Keys typed
-// during the library scan were taken off the channel then (X at once) and
-// come first, in the order typed.
+// position, steers the pipeline through its methods, or leaves the mode. A key is handled whole
+// under the position lock, so the reader's move to the next title never interleaves with it. Keys
+// typed during the library scan were taken off the channel then (X at once) and come first, in the
+// order typed.
 #include "mp3/mp3_keys.h"
 
 #include <poll.h>
-#include <semaphore.h>
 #include <unistd.h>
 
 #include <cctype>
 
-#include "ctl/ctl.h"
-#include "ctl/key_channel.h"
-#include "ctl/texts.h"
+#include "console/key_channel.h"
+#include "console/texts.h"
 #include "lcd/lcd.h"
 #include "mp3/mp3_leave.h"
 #include "mp3/pipeline.h"
 #include "mp3/print_screen.h"
-#include "mp3/selection.h"
 #include "util/clock.h"
 
 namespace {
@@ -56,40 +52,29 @@ int next_key(mp3_session &session) {
   return read_key(session.keys.get());
 }
 
-void start(bool &open_new_track) {
-  if (player_status == status_paused) {
-    player_status = status_playing;
-    sem_post(pauseS);
-  } else if (player_status == status_stopped) {
-    player_status = status_playing;
-    sem_post(readS);
-    open_new_track = true;
-  }
-}
-
-void pause_or_resume() {
-  if (player_status == status_playing) {
-    player_status = status_paused;
+void pause_or_resume(frame_pipeline &pipeline) {
+  if (pipeline.status() == status_playing) {
+    pipeline.pause();
   } else {
-    player_status = status_playing;
-    sem_post(pauseS);
+    pipeline.resume();
   }
 }
 
-void stop(const mp3_session &session) {
-  const int before = player_status;
-  if (before == status_playing || before == status_paused) player_status = status_stopped;
-  // A writer held by the pause finishes the frame in hand, as on a stop
-  // during play; otherwise it would stay held after the next start.
-  if (before == status_paused) sem_post(pauseS);
-  cur_interpret_ = cur_album_ = cur_title_ = 1;
+void stop(mp3_session &session) {
+  session.pipeline.stop();
+  library_position &position = session.position;
+  position.cur_interpret_ = position.cur_album_ = position.cur_title_ = 1;
   lcd_clear(lcd_port);
   lcd_set_string(lcd_port, session.stopped_1, 1);
   lcd_set_string(lcd_port, session.stopped_2, 2);
 }
 
 // Acts on one key byte; true when the pending position is to be selected.
-bool act_on_key(int key, const mp3_session &session) {
+bool act_on_key(int key, mp3_session &session) {
+  library_position &position = session.position;
+  unsigned int &cur_interpret_ = position.cur_interpret_;
+  unsigned int &cur_album_ = position.cur_album_;
+  unsigned int &cur_title_ = position.cur_title_;
   bool open_new_track = false;
   const char *text = text_unknown_key;
   switch (std::tolower(key)) {
@@ -131,18 +116,18 @@ bool act_on_key(int key, const mp3_session &session) {
       break;
     case 'r':
       print_screen(text_forward, "");
-      player_status = status_forward;
+      session.pipeline.forward();
       return false;
     case 'f':
       print_screen(text_rewind, "");
-      player_status = status_rewind;
+      session.pipeline.rewind();
       return false;
     case 'n':
-      start(open_new_track);
+      open_new_track = session.pipeline.play();
       text = text_start;
       break;
     case 'b':
-      pause_or_resume();
+      pause_or_resume(session.pipeline);
       text = text_pause;
       break;
     case 'm':
@@ -180,18 +165,19 @@ void take_keys_during_scan(void *context) {
 }
 
 void run_key_loop(mp3_session &session) {
+  library_position &position = session.position;
   for (;;) {
     const int key = next_key(session);
     if (is_leave_key(key)) leave_mp3_mode(session);
-    const std::lock_guard<std::mutex> hold(position_lock);
-    cur_interpret_ = cur_interpret;
-    cur_album_ = cur_album;
-    cur_title_ = cur_title;
+    const std::lock_guard<std::mutex> hold(position.position_lock);
+    position.cur_interpret_ = position.cur_interpret;
+    position.cur_album_ = position.cur_album;
+    position.cur_title_ = position.cur_title;
     if (key > 0 && key != '\n' && act_on_key(key, session)) {
-      open_file(cur_interpret_, cur_album_, cur_title_);
+      session.pipeline.select(position.cur_interpret_, position.cur_album_, position.cur_title_);
     }
-    cur_interpret = cur_interpret_;
-    cur_album = cur_album_;
-    cur_title = cur_title_;
+    position.cur_interpret = position.cur_interpret_;
+    position.cur_album = position.cur_album_;
+    position.cur_title = position.cur_title_;
   }
 }

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ctl/ctl.h"
 #include "mp3/print_screen.h"
 
 namespace {
@@ -32,7 +31,7 @@ constexpr int controller_pid = 0;
 
 void leave_mp3_mode(mp3_session &session) {
   print_screen(text_leave, "");
-  player_status = status_paused;
+  session.pipeline.pause();
   session.keys.reset();
   std::fputs(text_step_1, stdout);
   // X during the scan comes before the threads and the decoder.
@@ -56,6 +55,7 @@ void leave_mp3_mode(mp3_session &session) {
     session.decoder.await_end();
   }
   // The ordinary exit, not end_mode_process: no other thread runs any more,
-  // and the session's destructors free the ring and the display lines.
+  // and the session's destructors free the ring, the position and the
+  // library.
   std::exit(0);
 }

@@ -7,12 +7,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <mutex>
+#include <utility>
 
-#include "ctl/ctl.h"
-#include "ctl/key_channel.h"
-#include "ctl/texts.h"
+#include "console/key_channel.h"
+#include "console/texts.h"
 #include "lcd/lcd.h"
 #include "mp3/library.h"
 #include "mp3/mode_exit.h"
@@ -51,17 +50,15 @@ void scan_library(mp3_session &session) {
   scan_options options;
   options.watch = take_keys_during_scan;
   options.context = &session;
-  fs_entry **dir = open_entry(platform::cdrom_mount_point(), &artists, 1, options);
-  auto *root = static_cast<fs_entry *>(std::malloc(sizeof(fs_entry)));
-  *root = fs_entry{artists, dir, strdup(platform::cdrom_mount_point())};
-  root_fs = static_cast<fs_entry **>(std::malloc(sizeof(fs_entry *)));
-  *root_fs = root;
+  fs_entry_children dir = open_entry(platform::cdrom_mount_point(), &artists, 1, options);
+  session.root = fs_entry{artists, std::move(dir), platform::cdrom_mount_point()};
+  session.position.root_fs = &session.root;
 }
 
 // Titles placed at the artist or album level are not descended into and add
 // nothing to the counts below them.
 void fill_stopped_screen(mp3_session &session) {
-  const fs_entry &root = **root_fs;
+  const fs_entry &root = session.root;
   unsigned int albums = 0, titles = 0;
   for (unsigned int a = 0; a < static_cast<unsigned int>(root.entrys); ++a) {
     const fs_entry &artist = *root.dir[a];
@@ -83,9 +80,8 @@ void fill_stopped_screen(mp3_session &session) {
 void main_mpg() {
   // Made here, in the forked child, and ended by leaving (or at the exit
   // that follows it).
+  // The pipeline starts in status 1 (playing): nothing flows until M, then N.
   static mp3_session session;
-  player_status = status_playing;
-  file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
   lcd_init(lcd_port);
   lcd_clear(lcd_port);
   lcd_set_string(lcd_port, text_mode, 1);
@@ -99,7 +95,11 @@ void main_mpg() {
   lcd_set_string(lcd_port, text_scanning, 2);
   scan_library(session);
   fill_stopped_screen(session);
-  open_file(1, 1, 1);
+  {
+    // No other thread runs yet; the lock is the selection's rule.
+    const std::lock_guard<std::mutex> hold(session.position.position_lock);
+    open_file(session.position, 1, 1, 1);
+  }
   std::fputs(text_selected, stdout);
   session.pipeline.init_semaphores();
   if (!session.pipeline.open_stream()) setup_failed("no stream on the frame pipe");

@@ -58,12 +58,8 @@ void ignore_signal(int) {}
 
 }  // namespace
 
-frame_pipeline::frame_pipeline(frame_stream::buffering buffering) : stream_(buffering) {
-  for (int slot = 0; slot < ring_slots; ++slot) {
-    buffer[slot] = slots_[slot];
-    frame_size[slot] = &lengths_[slot];
-  }
-}
+frame_pipeline::frame_pipeline(library_position &position, frame_stream::buffering buffering)
+    : position_(position), stream_(buffering) {}
 
 frame_pipeline::~frame_pipeline() {
   stop_reader();
@@ -73,41 +69,20 @@ frame_pipeline::~frame_pipeline() {
     if (semaphore_ready_[i]) sem_destroy(&semaphores_[i]);
     semaphore_ready_[i] = false;
   }
-  readS = writeS = pauseS = openS = nullptr;
-  for (int slot = 0; slot < ring_slots; ++slot) {
-    buffer[slot] = nullptr;
-    frame_size[slot] = nullptr;
-  }
 }
 
-bool frame_pipeline::open_pipe() {
-  if (!make_frame_pipe(pipe_)) return false;
-  pipe_data[0] = pipe_.read_end.get();
-  pipe_data[1] = pipe_.write_end.get();
-  return true;
-}
+bool frame_pipeline::open_pipe() { return make_frame_pipe(pipe_); }
 
 void frame_pipeline::init_semaphores() {
   for (int i = 0; i < semaphore_count; ++i) {
     semaphore_ready_[i] = sem_init(&semaphores_[i], 0, 0) == 0;
     if (!semaphore_ready_[i]) std::fputs(text_semaphore_failed, stdout);
   }
-  openS = &semaphores_[open_index];
-  pauseS = pause_semaphore();
-  readS = read_semaphore();
-  writeS = write_semaphore();
 }
 
-bool frame_pipeline::open_stream() {
-  if (!stream_.open(std::move(pipe_.write_end))) return false;
-  write_f = stream_.get();
-  return true;
-}
+bool frame_pipeline::open_stream() { return stream_.open(std::move(pipe_.write_end)); }
 
-util::unique_fd frame_pipeline::take_read_end() {
-  pipe_data[0] = -1;
-  return std::move(pipe_.read_end);
-}
+util::unique_fd frame_pipeline::take_read_end() { return std::move(pipe_.read_end); }
 
 bool frame_pipeline::start_threads(decoder_process *decoder) {
   decoder_ = decoder;
@@ -164,10 +139,44 @@ void frame_pipeline::stop_writer() {
 
 void frame_pipeline::close_pipe() {
   stream_.close();
-  write_f = nullptr;
   pipe_ = frame_pipe_ends{};
-  pipe_data[0] = pipe_data[1] = -1;
 }
+
+bool frame_pipeline::play() {
+  if (player_status == status_paused) {
+    resume();
+  } else if (player_status == status_stopped) {
+    player_status = status_playing;
+    post_read();
+    return true;
+  }
+  return false;
+}
+
+void frame_pipeline::pause() { player_status = status_paused; }
+
+void frame_pipeline::resume() {
+  player_status = status_playing;
+  sem_post(pause_semaphore());
+}
+
+void frame_pipeline::stop() {
+  const int before = player_status;
+  if (before == status_playing || before == status_paused) player_status = status_stopped;
+  // A writer held by the pause finishes the frame in hand, as on a stop
+  // during play; otherwise it would stay held after the next start.
+  if (before == status_paused) sem_post(pause_semaphore());
+}
+
+void frame_pipeline::forward() { player_status = status_forward; }
+
+void frame_pipeline::rewind() { player_status = status_rewind; }
+
+void frame_pipeline::select(unsigned int interp, unsigned int alb, unsigned int titl) {
+  open_file(position_, interp, alb, titl);
+}
+
+void frame_pipeline::post_read() { sem_post(read_semaphore()); }
 
 // Waits for a post; false once the pipeline is being ended.
 bool frame_pipeline::await_post(sem_t *semaphore) {
@@ -191,12 +200,12 @@ void frame_pipeline::wait_before_reopening() {
 }
 
 void frame_pipeline::open_step(frame_reader &reader) {
-  const std::lock_guard<std::mutex> hold(position_lock);
-  if (close_input != input_requested) return;
-  if (!reader_open(reader, file_name)) end_mode_process(-1);
+  const std::lock_guard<std::mutex> hold(position_.position_lock);
+  if (position_.close_input != input_requested) return;
+  if (!reader_open(reader, position_.file_name)) end_mode_process(-1);
   title_passes_accepted_ = 0;
   // buffer_stat stays as it is: a frame may still be waiting for the writer.
-  close_input = input_current;
+  position_.close_input = input_current;
 }
 
 // The title ended: give the slot back and select the next title, which the
@@ -208,11 +217,11 @@ void frame_pipeline::end_of_title(frame_reader &reader) {
   buffer_stat_ = ring_state::free;
   bool same_title_again = false;
   {
-    const std::lock_guard<std::mutex> hold(position_lock);
-    const std::string ended = file_name;
-    ++cur_title;
-    open_file(cur_interpret, cur_album, cur_title);
-    same_title_again = ended == file_name;
+    const std::lock_guard<std::mutex> hold(position_.position_lock);
+    const std::string ended = position_.file_name;
+    ++position_.cur_title;
+    open_file(position_, position_.cur_interpret, position_.cur_album, position_.cur_title);
+    same_title_again = ended == position_.file_name;
   }
   if (same_title_again && title_passes_accepted_ < passes_for_a_frame_handed_over) {
     wait_before_reopening();
@@ -222,7 +231,7 @@ void frame_pipeline::end_of_title(frame_reader &reader) {
 
 void frame_pipeline::reader_pass(frame_reader &reader) {
   open_step(reader);
-  if (close_input != input_current || buffer_stat_ != ring_state::free) {
+  if (position_.close_input != input_current || buffer_stat_ != ring_state::free) {
     std::fputs(text_problem, stdout);
     return;
   }
@@ -296,10 +305,7 @@ bool frame_pipeline::starts_burst(int length) const {
 // when no stream can be made on the new pipe, the writer stays on the old
 // one.
 void frame_pipeline::switch_to_decoder_pipe(util::unique_fd write_end) {
-  const int number = write_end.get();
   if (!stream_.open(std::move(write_end))) return;
-  write_f = stream_.get();
-  pipe_data[1] = number;
   frames_in_burst_ = 0;
 }
 

@@ -2,10 +2,10 @@
 // frame into a ring of slots, the writer thread moves each frame into the
 // frame pipe to the decoder, in strict alternation through the semaphores.
 // One object holds all of it: the ring, its semaphores and hand-over state,
-// the frame pipe and the writer's stream, and both threads. The MP3 mode
-// makes it in steps (ring, pipe, semaphores, stream, threads) and ends it in
-// reverse; the globals buffer, frame_size, readS, writeS, pauseS, openS,
-// write_f and pipe_data point into it meanwhile.
+// the playing status, the frame pipe and the writer's stream, and both
+// threads. The MP3 mode makes it in steps (ring, pipe, semaphores, stream,
+// threads) and ends it in reverse. The key loop steers it only through its
+// methods; the reader finds the selected title in the library position.
 #pragma once
 
 #include <pthread.h>
@@ -17,8 +17,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "ctl/ctl.h"
 #include "mp3/frame_pipe.h"
+#include "mp3/frame_ring.h"
+#include "mp3/library_position.h"
 #include "util/unique_fd.h"
 
 class decoder_process;
@@ -32,11 +33,16 @@ enum class ring_state : int {
   writer_writing = 4,  // the writer is writing a slot
 };
 
+// Every public method is called by the mode's main thread, which makes the
+// pipeline, runs the key loop and leaves; the reader and the writer run the
+// private part.
 class frame_pipeline {
  public:
   // The ring: every slot zeroed (the first write sends slot 0, which no
-  // pass has filled: nothing) and its length cell 0.
-  explicit frame_pipeline(frame_stream::buffering buffering = frame_stream::buffering::one_page);
+  // pass has filled: nothing) and its length cell 0. The reader opens what
+  // is selected in `position`, which outlives the pipeline.
+  explicit frame_pipeline(library_position &position,
+                          frame_stream::buffering buffering = frame_stream::buffering::one_page);
   // Ends whatever of it is still there, in reverse.
   ~frame_pipeline();
   frame_pipeline(const frame_pipeline &) = delete;
@@ -57,6 +63,28 @@ class frame_pipeline {
   // the process, and goes to the pipe of the decoder that replaces it
   // (none without `decoder`). False when a thread could not be started.
   bool start_threads(decoder_process *decoder);
+
+  // The keys' steering, each called by the key loop's thread (tests stand
+  // in for it). N: from paused, resume(); from stopped, play and start the
+  // reader, and true: the title is to be selected anew. Otherwise nothing.
+  bool play();
+  // B while playing, and leaving: the writer waits before its next frame.
+  void pause();
+  // B otherwise: playing, and the writer held by a pause goes on.
+  void resume();
+  // M: from playing or paused the reader and writer finish the frame in
+  // hand and wait; a writer held by the pause is let go for that.
+  void stop();
+  // R and F: the reader's next pass reads 30 frames on or goes 30 back.
+  void forward();
+  void rewind();
+  // A new selection, which the reader opens at its next pass; under the
+  // position's lock.
+  void select(unsigned int interp, unsigned int alb, unsigned int titl);
+  int status() const { return player_status; }
+  // One more pass of the reader, whatever the status: what a start posts.
+  // The keys post it only through play(); tests make a stray pass with it.
+  void post_read();
 
   // Each ends one thread for good, after the frame in hand; a writer
   // blocked in a write to a decoder that reads nothing is interrupted.
@@ -94,6 +122,12 @@ class frame_pipeline {
   sem_t *read_semaphore() { return &semaphores_[read_index]; }
   sem_t *write_semaphore() { return &semaphores_[write_index]; }
   sem_t *pause_semaphore() { return &semaphores_[pause_index]; }
+
+  library_position &position_;  // the reader's under its lock; the key loop's too
+
+  // Written by the key loop's steering and by leave; the reader sets
+  // forward and rewind back to playing; both threads read it.
+  std::atomic<int> player_status{status_playing};
 
   // The ring. From a post of readS to the following post of writeS only
   // the reader touches the slots, the cells and read_buffer; from that post

@@ -12,15 +12,12 @@
 #include <mutex>
 #include <string>
 
-#include "ctl/console_text.h"
-#include "ctl/ctl.h"
+#include "console/console_text.h"
 #include "lcd/lcd.h"
 #include "lcd/name_cells.h"
 #include "mp3/library.h"
 #include "mp3/mode_exit.h"
 #include "platform/platform.h"
-
-std::mutex position_lock;
 
 namespace {
 
@@ -35,8 +32,6 @@ constexpr char text_title_zero[] = "titl kleiner 1\n";
 constexpr char text_file_name[] = "FILENAME: %s\n";
 constexpr char text_path_too_long[] = "path too long, not selected: %s/%s/%s\n";
 constexpr char text_selected[] = "Binterp%ialbum%ititle%i\n";
-
-std::mutex selection_lock;
 
 // The number of the very last title: last artist, its last album, that
 // album's last title. Counts of nodes that are title files (-1) are taken as
@@ -54,8 +49,10 @@ void last_title(const fs_entry &root, unsigned int &interp, unsigned int &alb, u
 // The names in the display's code, cut to a line each. The clear comes
 // first and the patterns next: no cell shows a slot while its pattern
 // changes, and the lines show their drawn letters at once.
-void show_names(const std::string &line1, const char *line2) {
+void show_names(library_position &position, const std::string &line1, const char *line2) {
   const name_cells::screen_cells screen = name_cells::screen_of(line1, line2);
+  char *lcd_l1 = position.lcd_l1;
+  char *lcd_l2 = position.lcd_l2;
   std::snprintf(lcd_l1, lcd_line_bytes, "%s", screen.lines[0].c_str());
   std::snprintf(lcd_l2, lcd_line_bytes, "%s", screen.lines[1].c_str());
   lcd_clear(lcd_port);
@@ -68,8 +65,9 @@ void show_names(const std::string &line1, const char *line2) {
 
 // Makes the title current. A path that would not fit file_name changes
 // nothing: a cut path would name another file.
-void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_entry &artist,
-            const fs_entry &album, const fs_entry &title) {
+void accept(library_position &position, unsigned int interp, unsigned int alb, unsigned int titl,
+            const fs_entry &artist, const fs_entry &album, const fs_entry &title) {
+  char *file_name = position.file_name;
   const int written =
       std::snprintf(file_name, file_name_bytes, "%s/%s/%s/%s", platform::cdrom_mount_point(),
                     artist.name, album.name, title.name);
@@ -79,22 +77,23 @@ void accept(unsigned int interp, unsigned int alb, unsigned int titl, const fs_e
     return;
   }
   std::printf(text_file_name, console_escape(file_name).c_str());
-  cur_interpret_ = cur_interpret = interp;
-  cur_album_ = cur_album = alb;
-  cur_title_ = cur_title = titl;
+  position.cur_interpret_ = position.cur_interpret = interp;
+  position.cur_album_ = position.cur_album = alb;
+  position.cur_title_ = position.cur_title = titl;
   struct stat file_info;
   if (stat(file_name, &file_info) != 0 || !S_ISREG(file_info.st_mode)) return;
   std::printf(text_selected, static_cast<int>(interp), static_cast<int>(alb),
               static_cast<int>(titl));
-  show_names(std::string(artist.name) + " -- " + album.name, title.name);
+  show_names(position, std::string(artist.name) + " -- " + album.name, title.name);
 }
 
-void select_title(unsigned int interp, unsigned int alb, unsigned int titl) {
-  if (root_fs == nullptr || *root_fs == nullptr || (*root_fs)->dir == nullptr) {
+void select_title(library_position &position, unsigned int interp, unsigned int alb,
+                  unsigned int titl) {
+  if (position.root_fs == nullptr || position.root_fs->dir == nullptr) {
     std::printf(text_no_library);
     end_mode_process(-1);
   }
-  const fs_entry &root = **root_fs;
+  const fs_entry &root = *position.root_fs;
   std::printf(text_asked, static_cast<int>(interp), static_cast<int>(alb), static_cast<int>(titl));
   // An empty library has neither a first nor a last artist to wrap to.
   if (interp > static_cast<unsigned int>(root.entrys) || root.entrys == 0) {
@@ -126,13 +125,14 @@ void select_title(unsigned int interp, unsigned int alb, unsigned int titl) {
     std::printf(text_title_zero);
     return;
   }
-  accept(interp, alb, titl, artist, album, *album.dir[titl - 1]);
+  accept(position, interp, alb, titl, artist, album, *album.dir[titl - 1]);
 }
 
 }  // namespace
 
-void open_file(unsigned int interp, unsigned int alb, unsigned int titl) {
-  const std::lock_guard<std::mutex> hold(selection_lock);
-  select_title(interp, alb, titl);
-  close_input = input_requested;
+void open_file(library_position &position, unsigned int interp, unsigned int alb,
+               unsigned int titl) {
+  const std::lock_guard<std::mutex> hold(position.selection_lock);
+  select_title(position, interp, alb, titl);
+  position.close_input = input_requested;
 }

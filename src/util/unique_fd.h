@@ -1,5 +1,8 @@
 // A descriptor with one owner: closed when its owner goes, handed on only by
 // move, given up with release() when a caller takes over the closing.
+// `Close` is how it is closed: ::close for an ordinary descriptor, the
+// platform seam's own close for a device opened through the seam (the drive,
+// the port), so that the emulators see the close as the kernel would.
 #pragma once
 
 #include <unistd.h>
@@ -8,18 +11,21 @@
 
 namespace util {
 
-class unique_fd {
+inline int posix_close(int fd) { return ::close(fd); }
+
+template <int (*Close)(int)>
+class unique_descriptor {
  public:
-  unique_fd() = default;
-  explicit unique_fd(int fd) : fd_(fd) {}
-  unique_fd(unique_fd &&other) noexcept : fd_(other.release()) {}
-  unique_fd &operator=(unique_fd &&other) noexcept {
+  unique_descriptor() = default;
+  explicit unique_descriptor(int fd) : fd_(fd) {}
+  unique_descriptor(unique_descriptor &&other) noexcept : fd_(other.release()) {}
+  unique_descriptor &operator=(unique_descriptor &&other) noexcept {
     reset(other.release());
     return *this;
   }
-  unique_fd(const unique_fd &) = delete;
-  unique_fd &operator=(const unique_fd &) = delete;
-  ~unique_fd() { reset(); }
+  unique_descriptor(const unique_descriptor &) = delete;
+  unique_descriptor &operator=(const unique_descriptor &) = delete;
+  ~unique_descriptor() { reset(); }
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
@@ -31,12 +37,14 @@ class unique_fd {
   // Closes what is held (a close that fails still frees the number) and
   // holds fd instead.
   void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) Close(fd_);
     fd_ = fd;
   }
 
  private:
   int fd_ = -1;
 };
+
+using unique_fd = unique_descriptor<posix_close>;
 
 }  // namespace util

@@ -5,32 +5,20 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <sstream>
 
-#include "ctl/ctl.h"
 #include "lcd/lcd.h"
+#include "platform/disc_mount.h"
 #include "platform/platform.h"
 
 void mp3_disc_fixture::SetUp() {
   machine_fixture::SetUp();
-  file_name = static_cast<char *>(std::calloc(file_name_bytes, 1));
-  lcd_l1 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
-  lcd_l2 = static_cast<char *>(std::calloc(lcd_line_bytes, 1));
   NR_files = 0;
-  cur_interpret = cur_album = cur_title = 1;
-  cur_interpret_ = cur_album_ = cur_title_ = 1;
-  close_input = 99;
 }
 
 void mp3_disc_fixture::TearDown() {
-  release_entries(root_node_.dir);
+  position_.root_fs = nullptr;
   root_node_ = {};
-  root_fs = nullptr;
-  for (char **text : {&file_name, &lcd_l1, &lcd_l2}) {
-    std::free(*text);
-    *text = nullptr;
-  }
   machine_fixture::TearDown();
 }
 
@@ -61,11 +49,9 @@ void mp3_disc_fixture::mount(const std::string &disc) {
 }
 
 fs_entry &mp3_disc_fixture::scan() {
-  release_entries(root_node_.dir);
   root_node_.dir = open_entry(platform::cdrom_mount_point(), &root_node_.entrys, 1);
-  root_node_.name = const_cast<char *>(platform::cdrom_mount_point());
-  root_cell_ = &root_node_;
-  root_fs = &root_cell_;
+  root_node_.name = platform::cdrom_mount_point();
+  position_.root_fs = &root_node_;
   return root_node_;
 }
 

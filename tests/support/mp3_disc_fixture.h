@@ -1,6 +1,7 @@
 // A test that scans an MP3 disc: the machine fixture, plus the MP3 mode's
-// text buffers, a display that is on, and a disc made by the disc generator,
-// put into the drive and mounted as the player would mount it.
+// library and library position, a display that is on, and a disc made by
+// the disc generator, put into the drive and mounted as the player would
+// mount it.
 #pragma once
 
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "mkdisc/disc_plan.h"
 #include "mp3/library.h"
+#include "mp3/library_position.h"
 #include "support/machine_fixture.h"
 
 class mp3_disc_fixture : public machine_fixture {
@@ -23,15 +25,16 @@ class mp3_disc_fixture : public machine_fixture {
                         const std::string &name = "disc");
   // Puts the disc folder into the drive and mounts it on the mount point.
   void mount(const std::string &disc);
-  // Scans the mount point into the library root, as the MP3 mode does.
+  // Scans the mount point into the library root, as the MP3 mode does, and
+  // points the position at it.
   fs_entry &scan();
 
   static std::vector<std::string> names(const fs_entry &folder);
   static std::string mpeg_bytes(unsigned char b2);  // a 417-byte frame start with FF FB b2
   std::string mount_point() const;
 
-  fs_entry root_node_{};
-  fs_entry *root_cell_ = nullptr;
+  fs_entry root_node_;
+  library_position position_;
 };
 
 // Lines of `output` that start with `prefix`.

@@ -1,4 +1,4 @@
-#include "ctl/console_text.h"
+#include "console/console_text.h"
 
 #include <cstdint>
 

@@ -1,11 +1,12 @@
-// The key channel's streams and the raw terminal settings both modes use.
-#include "ctl/key_channel.h"
+// The key channel: its descriptors, its streams and the raw terminal settings both modes use.
+#include "console/key_channel.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "ctl/ctl.h"
 #include "util/unique_fd.h"
+
+int pipe_keyboard[2] = {-1, -1};
 
 std::FILE *open_key_stream() {
   util::unique_fd descriptor(fcntl(pipe_keyboard[1], F_DUPFD_CLOEXEC, 0));

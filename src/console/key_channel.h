@@ -6,6 +6,11 @@
 
 #include <cstdio>
 
+// The key channel: slot 1 is a duplicate of standard input, made at start-up
+// by the control loop and open for the life of the program; slot 0 is never
+// read. Both modes read it, and every MP3-mode child inherits it.
+extern int pipe_keyboard[2];
+
 // Opens an unbuffered read stream of the caller's own on the key channel.
 // The stream sits on a duplicate of the channel's descriptor, so closing it
 // leaves the channel open for the next mode; being unbuffered, it never
