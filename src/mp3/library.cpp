@@ -20,6 +20,7 @@
 
 #include "console/console_text.h"
 #include "lcd/lcd.h"
+#include "mp3/library.h"
 #include "mp3/library_parts.h"
 #include "mp3/library_position.h"
 #include "util/clock.h"

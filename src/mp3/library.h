@@ -3,25 +3,7 @@
 // a usable MPEG frame header, after a leading ID3v2 tag if there is one).
 #pragma once
 
-#include <memory>
-
-struct fs_entry;
-
-// A node the scan made, with its name in the same allocation; freeing it
-// frees everything below it.
-struct fs_entry_release {
-  void operator()(fs_entry *node) const;
-};
-using fs_entry_ptr = std::unique_ptr<fs_entry, fs_entry_release>;
-// A folder's children: its kept nodes, then a null pointer.
-using fs_entry_children = std::unique_ptr<fs_entry_ptr[]>;
-
-// Each node owns its children: the tree goes with its root.
-struct fs_entry {
-  int entrys = 0;              // a folder: number of kept children; a title file: -1
-  fs_entry_children dir;       // a folder: kept children, then a null pointer; a title: null
-  const char *name = nullptr;  // the entry's own name, without any path
-};
+#include "mp3/library_node.h"
 
 // Titles kept so far over the whole scan; shown on display line 2.
 extern unsigned int NR_files;

@@ -58,11 +58,6 @@ fs_entry_children new_children(int slots) {
   return children;
 }
 
-void fs_entry_release::operator()(fs_entry *node) const {
-  node->~fs_entry();
-  std::free(node);
-}
-
 bool on_path(const std::vector<folder_id> &path, const folder_id &folder) {
   for (const folder_id &above : path) {
     if (above == folder) return true;

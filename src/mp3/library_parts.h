@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mp3/library.h"
+#include "mp3/library_node.h"
 
 // A node named `name` (copied into the same allocation) with no children.
 // Ends the process when memory runs out: the scan cannot go on without it.
