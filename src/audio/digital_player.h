@@ -112,6 +112,7 @@ class digital_player {
   void lose_disc();
   bool scratch_affordable(int reads) const;
   void step_over_scratch(std::unique_lock<std::mutex> &hold);
+  void settle_piece(std::unique_lock<std::mutex> &hold);
   bool find_scratch_start(std::unique_lock<std::mutex> &hold);
   void finish_scratch(std::unique_lock<std::mutex> &hold);
   int take(std::uint8_t *into, int most);

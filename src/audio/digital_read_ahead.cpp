@@ -27,6 +27,9 @@ constexpr int least_step = 8;
 // Audio kept in hand, beyond one failing read, before the search risks
 // another: what the card and the writer's hand still play meanwhile.
 constexpr std::int64_t spare_ns = 500'000'000;
+// Failing reads no slower than a piece read at 1x (53 ms) are no risk at
+// all: a drive that gives up at once, a disc image with a bad block.
+constexpr std::int64_t quick_failure_ns = 60'000'000;
 
 // 0, or the errno of the failed read.
 int read_sectors(int drive, int first, int count, std::uint8_t *into) {
@@ -120,17 +123,47 @@ void digital_player::read_ahead() {
       wake_writer();
       continue;
     }
-    // The piece is taken as silence for now; where in it the scratch begins
-    // is worked out once its end is found and time is left over.
-    scratch_.active = true;
-    scratch_.begin = from;
-    scratch_.tentative_to = from + count;
-    scratch_.silent_to = from + count;
-    scratch_.good = -1;
-    scratch_.start_found = false;
-    scratch_.failing_ns = took;
-    scratch_.step = std::max<int>(least_step, static_cast<int>(took * CD_FRAMES / 1'000'000'000));
+    scratch_ = {
+        .generation = command_.generation,
+        .active = true,
+        .begin = from,
+        .tentative_to = from + count,
+        .silent_to = from + count,
+        .good = -1,
+        .step = std::max<int>(least_step, static_cast<int>(took * CD_FRAMES / 1'000'000'000)),
+        .failing_ns = took};
+    // Where in the piece the scratch begins is worked out now, when the
+    // buffer pays for that and for a step ahead; else the piece is taken
+    // as silence for now, and its good sectors are put in their places
+    // later, if time is left then.
+    if (scratch_affordable(2)) settle_piece(hold);
   }
+}
+
+// With lock_ held and the scratch found in the piece from next_read_: its
+// sectors one by one, the good ones kept, up to the first that fails.
+void digital_player::settle_piece(std::unique_lock<std::mutex> &hold) {
+  scratch_search &s = scratch_;
+  s.start_found = true;
+  std::uint8_t sector[sector_bytes];
+  for (int frame = next_read_; frame < s.tentative_to; ++frame) {
+    std::int64_t took = 0;
+    const read_outcome result = read_unlocked(hold, frame, 1, sector, took);
+    if (result == read_outcome::stale) return;
+    if (next_read_ != frame || frame >= command_.end) break;  // cut short meanwhile
+    if (result == read_outcome::failed) {
+      s.begin = frame;
+      s.silent_to = frame + 1;
+      s.failing_ns = std::max(s.failing_ns, took);
+      return;
+    }
+    keep(sector, 1);
+    ++next_read_;
+    wake_writer();
+  }
+  // Every sector read this time: the piece failed in passing.
+  s.active = false;
+  s.silent_to = next_read_;
 }
 
 // With lock_ held: `count` sectors of silence behind what is buffered.
@@ -142,11 +175,13 @@ void digital_player::keep_silence(int count) {
 }
 
 // Whether `reads` more failing reads may be risked: what is buffered still
-// plays through them with some to spare. A paused stream spends nothing
-// meanwhile.
+// plays through them with some to spare, or they fail as fast as a piece
+// reads. A paused stream spends nothing meanwhile.
 bool digital_player::scratch_affordable(int reads) const {
   const int ahead = buffered_count_ + std::max(0, scratch_.silent_to - next_read_);
-  return command_.paused || sectors_ns(ahead) > reads * scratch_.failing_ns + spare_ns;
+  const std::int64_t cost = reads * scratch_.failing_ns;
+  return command_.paused || scratch_.failing_ns <= quick_failure_ns ||
+         sectors_ns(ahead) > cost + spare_ns;
 }
 
 // With lock_ held and everything before scratch_.silent_to buffered: one
