@@ -94,6 +94,8 @@ class digital_player {
     int good = -1;
     int step = 0;
     std::int64_t failing_ns = 0;  // the longest failing read met on it
+    std::int64_t started_ns = 0;  // when the read that met it began
+    int ahead = 0;                // sectors buffered then, and all kept since
   };
 
   int start(int fd, int first, int end, bool cued);
@@ -110,7 +112,7 @@ class digital_player {
   read_outcome read_unlocked(std::unique_lock<std::mutex> &hold, int frame, int count,
                              std::uint8_t *into, std::int64_t &took);
   void lose_disc();
-  bool scratch_affordable(int reads) const;
+  bool scratch_affordable(int reads, int gain) const;
   void step_over_scratch(std::unique_lock<std::mutex> &hold);
   void settle_piece(std::unique_lock<std::mutex> &hold);
   bool find_scratch_start(std::unique_lock<std::mutex> &hold);

@@ -24,9 +24,11 @@ constexpr std::size_t sector_bytes = CD_FRAMESIZE_RAW;
 constexpr int piece_sectors = 4;
 // The first step over a scratch, and the least: a tenth of a second.
 constexpr int least_step = 8;
-// Audio kept in hand, beyond one failing read, before the search risks
-// another: what the card and the writer's hand still play meanwhile.
-constexpr std::int64_t spare_ns = 500'000'000;
+// The longest step ahead: a minute.
+constexpr int max_step = 60 * CD_FRAMES;
+// How far the search may let the buffer run dry, in its own reckoning:
+// the card and the writer's hand hold 0.2 s more than it counts.
+constexpr std::int64_t dry_allowed_ns = 400'000'000;
 // Failing reads no slower than a piece read at 1x (53 ms) are no risk at
 // all: a drive that gives up at once, a disc image with a bad block.
 constexpr std::int64_t quick_failure_ns = 60'000'000;
@@ -112,6 +114,8 @@ void digital_player::read_ahead() {
     }
     const int from = next_read_;
     const int count = std::min({piece_sectors, command_.end - from, room});
+    const int ahead = buffered_count_;
+    const std::int64_t started = util::monotonic_ns();
     std::int64_t took = 0;
     const read_outcome result = read_unlocked(hold, from, count, piece, took);
     if (result == read_outcome::stale) continue;
@@ -131,12 +135,14 @@ void digital_player::read_ahead() {
         .silent_to = from + count,
         .good = -1,
         .step = std::max<int>(least_step, static_cast<int>(took * CD_FRAMES / 1'000'000'000)),
-        .failing_ns = took};
-    // Where in the piece the scratch begins is worked out now, when the
-    // buffer pays for that and for a step ahead; else the piece is taken
-    // as silence for now, and its good sectors are put in their places
-    // later, if time is left then.
-    if (scratch_affordable(2)) settle_piece(hold);
+        .failing_ns = took,
+        .started_ns = started,
+        .ahead = ahead};
+    // Where in the piece the scratch begins is worked out now, when that
+    // leaves time for the search of its end; else the piece is silence for
+    // now, and its good sectors are put in their places later, if time is
+    // left then.
+    if (scratch_affordable(2, 0)) settle_piece(hold);
   }
 }
 
@@ -159,6 +165,7 @@ void digital_player::settle_piece(std::unique_lock<std::mutex> &hold) {
     }
     keep(sector, 1);
     ++next_read_;
+    ++s.ahead;
     wake_writer();
   }
   // Every sector read this time: the piece failed in passing.
@@ -171,50 +178,60 @@ void digital_player::keep_silence(int count) {
   static const std::uint8_t silence[sector_bytes] = {};
   for (int i = 0; i < count; ++i) keep(silence, 1);
   next_read_ += count;
+  if (scratch_.active) scratch_.ahead += count;
   wake_writer();
 }
 
-// Whether `reads` more failing reads may be risked: what is buffered still
-// plays through them with some to spare, or they fail as fast as a piece
-// reads. A paused stream spends nothing meanwhile.
-bool digital_player::scratch_affordable(int reads) const {
-  const int ahead = buffered_count_ + std::max(0, scratch_.silent_to - next_read_);
-  const std::int64_t cost = reads * scratch_.failing_ns;
-  return command_.paused || scratch_.failing_ns <= quick_failure_ns ||
-         sectors_ns(ahead) > cost + spare_ns;
+// Whether `reads` more failing reads may be risked, when a failure would
+// add `gain` sectors of silence. The writer plays on in real time: the
+// audio the scratch began with and all added since, less the time spent on
+// it and on the reads, is what is left in hand; the card may run dry for a
+// moment (a little silence beyond the scratch is better than good sectors
+// lost), not longer. Failing reads as fast as good ones risk nothing, and a
+// paused stream spends nothing.
+bool digital_player::scratch_affordable(int reads, int gain) const {
+  const scratch_search &s = scratch_;
+  if (command_.paused || s.failing_ns <= quick_failure_ns) return true;
+  const std::int64_t spent = util::monotonic_ns() - s.started_ns + reads * s.failing_ns;
+  return spent - sectors_ns(s.ahead + gain) <= dry_allowed_ns;
 }
 
 // With lock_ held and everything before scratch_.silent_to buffered: one
 // read that brings the end of the scratch closer. First steps ahead, each
-// step twice the one before and at least as long as a failing read takes to
-// play, so that the silence it adds to the buffer pays for it; a step that
-// fails makes everything up to it silence (a scratch is one run of bad
-// sectors). Once a sector reads, the gap between the last bad one and it
-// is halved while the buffer can pay for a failing read (a read that works
-// costs nearly nothing); what is left of the gap then is silence too.
+// twice the one before and at least as long as a failing read takes to
+// play, so that the silence a failed step adds pays for it (a scratch is
+// one run of bad sectors: everything up to a failed step is taken as bad).
+// Once a sector reads, the gap between the last bad sector and it is
+// halved while time allows two more failing reads, then searched down from
+// the good end (reads that work cost little, and the first that fails ends
+// it) while it allows one; what is left of the gap then is silence too.
 void digital_player::step_over_scratch(std::unique_lock<std::mutex> &hold) {
   scratch_search &s = scratch_;
   const int end = command_.end;
   int probe = 0;
   if (s.good < 0) {
     probe = s.silent_to - 1 + s.step;
-    s.step = std::min(s.step * 2, 75 * CD_FRAMES * CD_SECS);
+    s.step = std::min(s.step * 2, max_step);
     if (probe >= end) s.good = end;
   }
   if (s.good >= 0) {
     // The start costs one failing read and saves at most a few sectors: it
-    // goes first only when the buffer pays for the end's search as well.
-    if (!s.start_found && scratch_affordable(2)) {
+    // goes first only when time allows the end's search as well.
+    if (!s.start_found && scratch_affordable(3, 0)) {
       find_scratch_start(hold);
       return;
     }
-    if (s.silent_to >= s.good || !scratch_affordable(1)) {
+    const int middle = (s.silent_to - 1 + s.good) / 2;
+    if (s.silent_to < s.good && scratch_affordable(2, middle + 1 - s.silent_to)) {
+      probe = middle;
+    } else if (s.silent_to < s.good && scratch_affordable(1, 0)) {
+      probe = s.good - 1;
+    } else {
       s.silent_to = s.good;
       if (next_read_ < s.silent_to) return;  // the silence first
       finish_scratch(hold);
       return;
     }
-    probe = (s.silent_to - 1 + s.good) / 2;
   }
   std::uint8_t sector[sector_bytes];
   std::int64_t took = 0;
@@ -253,7 +270,7 @@ bool digital_player::find_scratch_start(std::unique_lock<std::mutex> &hold) {
 // With lock_ held, the scratch's end found: its start too when time is left
 // for that, then its one console line.
 void digital_player::finish_scratch(std::unique_lock<std::mutex> &hold) {
-  if (!scratch_.start_found && scratch_affordable(1) && !find_scratch_start(hold)) return;
+  if (!scratch_.start_found && scratch_affordable(1, 0) && !find_scratch_start(hold)) return;
   scratch_.active = false;
   report_unreadable(scratch_.begin, scratch_.silent_to - 1);
 }
