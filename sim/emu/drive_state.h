@@ -76,6 +76,7 @@ struct drive_state {
   int asked_stall_milliseconds = 0;  // a stall a test asked for, on the next audio read
   bool stalling = false;             // a read is stalling now
   bool stall_cut = false;            // the stall in progress is to end now
+  bool scratching = false;           // a read over a scratch is failing now
   int read_end = 0;                  // the frame after the last audio sector read
 
   audio_state audio = audio_state::idle;

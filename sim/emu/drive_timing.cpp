@@ -79,6 +79,7 @@ void take_read_time(drive_lock &lock, const cdrom_read_audio &request) {
   const int first = request_first_frame(request);
   if (const scratch_range *scratch = scratch_under(state.disc, first, request.nframes)) {
     reading = std::int64_t{scratch->milliseconds} * 1000000;
+    state.scratching = true;
   }
   if (stall > 0) {
     log_drive_line("STALL " + std::to_string(stall) + " ms");
@@ -89,6 +90,7 @@ void take_read_time(drive_lock &lock, const cdrom_read_audio &request) {
   while (util::monotonic_ns() < deadline && !state.stall_cut) lock.wait_until(deadline);
   state.stalling = false;
   state.stall_cut = false;
+  state.scratching = false;
 }
 
 }  // namespace sim

@@ -268,6 +268,7 @@ drive_snapshot drive_view() {
   view.mounted = state.mounted;
   view.tracks = state.disc.tracks;
   view.stalling = state.stalling;
+  view.scratching = state.scratching;
   view.read_end_frame = state.read_end;
   view.selected_speed = state.selected_speed;
   const int head = head_position(state, lock.now());
