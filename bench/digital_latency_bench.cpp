@@ -269,9 +269,11 @@ scratch_row measure_scratch(double seconds, double failing_seconds, const folder
     const std::int64_t pressed = bench::now_nanoseconds();
     drive.pause();
     std::this_thread::sleep_for(1000ms);
+    // The sink logs the underrun once resume has ended it.
+    drive.resume();
+    std::this_thread::sleep_for(300ms);
     const std::int64_t dry = dry_after(underrun_log(files.underruns), pressed);
     if (dry != 0) r.pause_ms = ms(dry - pressed);
-    drive.resume();
     wait_for_scratching(5s);
     if (!sim::drive_view().scratching) break;
     const next_result next = press_next(drive, files);
