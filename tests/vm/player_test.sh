@@ -69,7 +69,7 @@ folder_lba() {
   while ((at < size)); do
     length=$(od -An -tu1 -j $((table * 2048 + at)) -N1 "$iso" | tr -d ' ')
     lba=$(od -An -tu4 -j $((table * 2048 + at + 2)) -N4 "$iso" | tr -d ' ')
-    record=$(dd if="$iso" bs=1 skip=$((table * 2048 + at + 8)) count="$length" 2>/dev/null)
+    record=$(dd if="$iso" bs=1 skip=$((table * 2048 + at + 8)) count="$length" 2>/dev/null | tr -d '\0')
     [ "$record" = "$name" ] && echo "$lba" && return
     at=$((at + 8 + length + length % 2))
   done
