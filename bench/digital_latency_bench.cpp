@@ -12,9 +12,17 @@
 //
 // Each figure is also given as a ratio: silence against the stall time, and
 // the slowest key against the 300 ms a key may take.
+//
+// Then scratches of 0.5, 2 and 5 seconds, 15 s into the first track, whose
+// every read takes the drive 0.2, 1 or 3 s to fail: the silence heard
+// beyond the scratch's own length (sectors lost after it and the card
+// running dry), the time from the scratch's first sector sounding to the
+// music after it (the scratch's length when nothing more is lost), and
+// pause and next pressed while a read over the scratch is failing.
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -106,7 +114,9 @@ next_result press_next(cd &drive, const folder_files &files) {
   drive.next();
   // The new track comes once the drive delivers again.
   std::this_thread::sleep_for(500ms);
-  while (sim::drive_view().stalling) std::this_thread::sleep_for(5ms);
+  while (sim::drive_view().stalling || sim::drive_view().scratching) {
+    std::this_thread::sleep_for(5ms);
+  }
   std::this_thread::sleep_for(1500ms);
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "T%02dS000000", target);
@@ -188,9 +198,97 @@ row measure(double stall_seconds, const folder_files &files) {
   return r;
 }
 
+constexpr int scratch_at_seconds = 15;
+constexpr auto scratch_patience = 60s;  // a run that takes longer is cut off
+
+struct scratch_row {
+  double seconds = 0, failing_seconds = 0;
+  double beyond_ms = -1;  // silence heard beyond the scratch's length
+  double after_ms = -1;   // from the scratch sounding to the music after it
+  double pause_ms = -1, next_ms = -1, next_new_ms = -1;
+};
+
+// The first sector from `from` on in the kept stream of the first track
+// that holds music (a stamp, not silence); -1: none yet.
+long first_music_from(const std::string &stream, long from) {
+  constexpr long sector = 2352;
+  for (long at = from; (at + 1) * sector <= static_cast<long>(stream.size()); ++at) {
+    if (stream.compare(static_cast<std::size_t>(at * sector), 4, "T01S") == 0) return at;
+  }
+  return -1;
+}
+
+void wait_for_scratching(std::chrono::seconds patience) {
+  const std::int64_t limit = bench::now_nanoseconds() + patience.count() * 1000000000LL;
+  while (!sim::drive_view().scratching && bench::now_nanoseconds() < limit) {
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+scratch_row measure_scratch(double seconds, double failing_seconds, const folder_files &files) {
+  scratch_row r{seconds, failing_seconds};
+  const long first = scratch_at_seconds * 75;
+  const long end = first + std::lround(seconds * 75);
+  sim::machine_configuration &config = sim::machine_config();
+  config.stall_milliseconds = 0;
+  config.stall_every_seconds = 0;
+  config.scratches = {{1, static_cast<double>(scratch_at_seconds), scratch_at_seconds + seconds,
+                       static_cast<int>(failing_seconds * 1000)}};
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const std::string &file : {files.times, files.kept, files.underruns}) {
+      std::filesystem::remove(file);
+    }
+    sim::reset_machine();
+    cd drive;
+    drive.random(0);
+    drive.play(1, drive.tracks());
+    if (pass == 0) {
+      // The music after the scratch, once it sounded.
+      const std::int64_t limit =
+          bench::now_nanoseconds() +
+          (scratch_at_seconds * 1s + scratch_patience).count() * 1000000000LL;
+      long music = -1;
+      std::int64_t sounded = 0;
+      while (bench::now_nanoseconds() < limit) {
+        std::this_thread::sleep_for(200ms);
+        music = first_music_from(bench::slurp(files.kept), end);
+        if (music < 0) continue;
+        sounded = played_at(played_log(files.times), static_cast<std::uint64_t>(music) * 2352 + 1);
+        if (sounded != 0) break;
+      }
+      const std::int64_t began = played_at(played_log(files.times), first * 2352 + 1);
+      if (sounded != 0 && began != 0) {
+        r.after_ms = ms(sounded - began);
+        r.beyond_ms = r.after_ms - seconds * 1000;
+      }
+      continue;
+    }
+    // Keys while a read over the scratch fails.
+    wait_for_scratching(scratch_at_seconds * 1s);
+    if (!sim::drive_view().scratching) break;
+    const std::int64_t pressed = bench::now_nanoseconds();
+    drive.pause();
+    std::this_thread::sleep_for(1000ms);
+    // The sink logs the underrun once resume has ended it.
+    drive.resume();
+    std::this_thread::sleep_for(300ms);
+    const std::int64_t dry = dry_after(underrun_log(files.underruns), pressed);
+    if (dry != 0) r.pause_ms = ms(dry - pressed);
+    wait_for_scratching(5s);
+    if (!sim::drive_view().scratching) break;
+    const next_result next = press_next(drive, files);
+    r.next_ms = next.silence;
+    r.next_new_ms = next.new_sound;
+  }
+  config.scratches.clear();
+  return r;
+}
+
 }  // namespace
 
-int main() {
+// --scratches: the scratch rows alone.
+int main(int argc, char **argv) {
+  const bool scratches_only = argc > 1 && std::string(argv[1]) == "--scratches";
   const std::string folder = bench::folder_for_started_programs("discbox-digital-bench");
   if (folder.empty()) return 1;
   const folder_files files{folder + "/times", folder + "/kept.pcm", folder + "/underruns"};
@@ -207,6 +305,7 @@ int main() {
 
   std::vector<row> rows;
   for (double stall : {0.0, 0.5, 1.0, 2.0, 4.0}) {
+    if (scratches_only) break;
     rows.push_back(measure(stall, files));
     // No underrun is no proof when the card heard nothing at all.
     if (rows.back().kept_bytes == 0) {
@@ -234,6 +333,23 @@ int main() {
         r.in_stall.silence, r.in_stall.new_sound, slowest / bound_ms);
   }
   std::printf("(key columns: the slowest of the presses, in ms; -1: not measured)\n");
+
+  std::printf(
+      "\nscratches %d s into the first track, each read over one failing after the time "
+      "given\n",
+      scratch_at_seconds);
+  std::printf(
+      "scratch  failing read  silence beyond ms  to music after ms  pause  next  next->new\n");
+  for (double seconds : {0.5, 2.0, 5.0}) {
+    for (double failing : {0.2, 1.0, 3.0}) {
+      const scratch_row r = measure_scratch(seconds, failing, files);
+      std::printf("%6.1fs  %11.1fs  %17.0f  %17.0f  %5.0f  %4.0f  %9.0f\n", r.seconds,
+                  r.failing_seconds, r.beyond_ms, r.after_ms, r.pause_ms, r.next_ms, r.next_new_ms);
+      std::fflush(stdout);
+    }
+  }
+  std::printf("(-1: not measured; the music after a scratch waited for at most %lld s)\n",
+              static_cast<long long>(scratch_patience.count()));
   std::filesystem::remove_all(folder);
   return 0;
 }

@@ -108,6 +108,25 @@ TEST_F(DigitalAudioMode, KeysPlayTheDiscSectorExact) {
       << "the test play";
 }
 
+// --drive-scratch at the simulator's command line: a 1-second scratch 4 s
+// into an 8-second track, each read of it failing after 300 ms, is played
+// as silence in its place with one console line, and the disc plays on.
+TEST_F(DigitalAudioMode, ScratchGivenOnTheCommandLineIsPlayedAsSilence) {
+  start("audio:8,3", {}, {"--drive-scratch", "1:4-5/300"});
+  const sector_lines runs =
+      wait_for_runs(kept(), [](const sector_lines &r) { return last_reaches(r, "2", 20); });
+  EXPECT_EQ(std::vector<std::string>(runs.begin(), runs.begin() + std::min<size_t>(runs.size(), 3)),
+            (sector_lines{"1:0-299", "silence 75", "1:375-599"}));
+  const std::string line = "audio 00:06:00 to 00:06:74 unreadable, played as silence\n";
+  const std::string output = sim_->output();
+  EXPECT_NE(output.find(line), std::string::npos) << output;
+  EXPECT_EQ(output.find("unreadable"), output.rfind("unreadable")) << "one line: " << output;
+  const auto drive = read_lines(folder_.file("drive"));
+  EXPECT_GE(
+      std::ranges::count_if(drive, [](const std::string &l) { return l.ends_with("scratch EIO"); }),
+      1);
+}
+
 // Once the whole disc has played, previous and next only refresh the track
 // number: neither starts a random track of its own.
 TEST_F(DigitalAudioMode, KeysOnADiscThatHasEndedStartNothingOfTheirOwn) {

@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "mkdisc/title_audio.h"
 #include "mp3/frame_ring.h"
+#include "mp3/mpeg_header.h"
 #include "support/frame_stamps.h"
 #include "support/sim_process.h"
 
@@ -44,15 +49,17 @@ struct played_title {
   std::string console;
 };
 
+// `input`, when given, is the title already open.
 played_title play(const std::string &path, const std::vector<int> &statuses = {},
-                  size_t limit = 1000) {
+                  size_t limit = 1000, std::FILE *input = nullptr) {
   played_title result;
   frame_reader reader;
   // The slot exactly as large as the ring's, so that ASan sees any overrun.
   auto slot = std::make_unique<std::uint8_t[]>(slot_bytes);
   int length = 0;
   CaptureStdout();
-  result.opened = reader_open(reader, path.c_str());
+  result.opened =
+      input ? reader_take_title(reader, input, path.c_str()) : reader_open(reader, path.c_str());
   for (size_t pass = 0; result.opened && pass < limit; ++pass) {
     reader_prepare_pass(reader, pass < statuses.size() ? statuses[pass] : status_playing);
     if (reader_read_frames(reader, slot.get(), &length) == frame_outcome::end_of_title) {
@@ -66,6 +73,39 @@ played_title play(const std::string &path, const std::vector<int> &statuses = {}
   result.console = GetCapturedStdout();
   return result;
 }
+
+// A title on a scratched disc: reads of the bytes [from, to) fail with EIO,
+// and a read that reaches them returns what lies before them, as the kernel
+// hands out what it could read.
+struct scratched_title {
+  std::string bytes;
+  long from = 0, to = 0;
+  long position = 0;
+  int failed_reads = 0;
+
+  static ssize_t read(void *cookie, char *into, size_t size) {
+    auto &t = *static_cast<scratched_title *>(cookie);
+    if (t.position >= t.from && t.position < t.to) {
+      ++t.failed_reads;
+      errno = EIO;
+      return -1;
+    }
+    long end = std::min<long>(t.position + static_cast<long>(size), t.bytes.size());
+    if (t.position < t.from) end = std::min(end, t.from);
+    const long count = std::max(0L, end - t.position);
+    std::memcpy(into, t.bytes.data() + t.position, static_cast<size_t>(count));
+    t.position += count;
+    return count;
+  }
+  static int seek(void *cookie, off64_t *offset, int whence) {
+    auto &t = *static_cast<scratched_title *>(cookie);
+    const long base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? t.position : t.bytes.size();
+    t.position = base + *offset;
+    *offset = t.position;
+    return 0;
+  }
+  std::FILE *open() { return fopencookie(this, "r", {read, nullptr, seek, nullptr}); }
+};
 
 class FrameReaderTest : public ::testing::Test {
  protected:
@@ -163,6 +203,39 @@ TEST_F(FrameReaderTest, JumpsThirtyFramesAndRewindsNoFurtherThanTheFirstFrame) {
     expected.insert(expected.end(), run.begin(), run.end());
   }
   EXPECT_EQ(received_frames(stream), expected);
+}
+
+// 600 frames (about 120 sectors of 2048 bytes), 20 sectors in the middle
+// unreadable: every frame wholly before them and every frame after them
+// comes whole and in order, the unreadable part is found in far fewer
+// failing reads than it has sectors, and it gets one console line.
+TEST_F(FrameReaderTest, PlaysOnPastAnUnreadablePartOfTheTitle) {
+  mkdisc::title_options options;
+  options.frames = 600;
+  options.padding = mkdisc::padding_pattern::alternating;
+  const std::string path = write("scratched.mp3", title(options));
+  ASSERT_EQ(stamp_title(path, 1), 600);
+  scratched_title scratched{file_contents(path), 40 * 2048, 60 * 2048};
+  int before = -1, after = -1;  // the last frame before the scratch, the first after
+  long start = 0;
+  for (int i = 0; i < 600; ++i) {
+    const auto *header = reinterpret_cast<const std::uint8_t *>(scratched.bytes.data() + start);
+    const long length = mpeg_frame_size(header[1], header[2]);
+    if (start + length <= scratched.from) before = i;
+    if (after < 0 && start >= scratched.to) after = i;
+    start += length;
+  }
+  const played_title played = play(path, {}, 1000, scratched.open());
+  EXPECT_TRUE(played.ended);
+  std::string stream;
+  for (const std::string &accepted : played.frames) stream += accepted;
+  std::vector<frame_id> expected = frame_run(1, 0, before);
+  const std::vector<frame_id> rest = frame_run(1, after, 599);
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  EXPECT_EQ(received_frames(stream), expected);
+  EXPECT_EQ(count(played.console, "of the title unreadable, skipped\n"), 1u) << played.console;
+  EXPECT_EQ(count(played.console, "lost header"), 0u);
+  EXPECT_LE(scratched.failed_reads, 12);
 }
 
 TEST_F(FrameReaderTest, RefusesTitlesThatCannotBePlayed) {

@@ -144,12 +144,7 @@ bool no_analog_audio() { return machine_config().no_analog_audio; }
 drive_answer read_audio(drive_state &state, cdrom_read_audio &request) {
   drive_answer result;
   result.error = read_audio_sectors(state.disc, request, result.detail);
-  if (result.error == 0) {
-    const cdrom_msf0 &msf = request.addr.msf;
-    state.read_end = request.nframes + (request.addr_format == CDROM_LBA
-                                            ? request.addr.lba + first_track_frame
-                                            : frames_of(msf.minute, msf.second, msf.frame));
-  }
+  if (result.error == 0) state.read_end = request_first_frame(request) + request.nframes;
   return result;
 }
 

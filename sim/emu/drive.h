@@ -27,6 +27,7 @@ struct drive_snapshot {
   // Reading: a read stalls now; where the last audio read ended (absolute
   // frames); the speed the player asked for (0: the drive's top speed).
   bool stalling = false;
+  bool scratching = false;  // a read over a scratch takes its time to fail
   int read_end_frame = 0;
   int selected_speed = 0;
 };

@@ -55,16 +55,23 @@ bool unreadable(const loaded_disc &disc, int frame) {
 
 }  // namespace
 
-int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::string &detail) {
-  int first = 0;
-  if (request.addr_format == CDROM_LBA) {
-    first = request.addr.lba + first_track_frame;
-  } else if (request.addr_format == CDROM_MSF) {
-    const cdrom_msf0 &msf = request.addr.msf;
-    first = (msf.minute * 60 + msf.second) * frames_per_second + msf.frame;
-  } else {
-    return EINVAL;
+int request_first_frame(const cdrom_read_audio &request) {
+  if (request.addr_format == CDROM_LBA) return request.addr.lba + first_track_frame;
+  const cdrom_msf0 &msf = request.addr.msf;
+  return (msf.minute * 60 + msf.second) * frames_per_second + msf.frame;
+}
+
+const scratch_range *scratch_under(const loaded_disc &disc, int first, int count) {
+  for (int i = 0; i < disc.scratch_count; ++i) {
+    const scratch_range &s = disc.scratches[i];
+    if (first < s.end && first + count > s.first) return &s;
   }
+  return nullptr;
+}
+
+int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::string &detail) {
+  if (request.addr_format != CDROM_LBA && request.addr_format != CDROM_MSF) return EINVAL;
+  const int first = request_first_frame(request);
   detail = msf_text(first) + " x" + std::to_string(request.nframes);
   // The kernel takes at most a second's worth in one request.
   if (request.nframes < 1 || request.nframes > CD_FRAMES) return EINVAL;
@@ -77,6 +84,10 @@ int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::
   if (disc.kind != emulated_disc::disc_kind::audio) return EIO;
   for (int i = 0; i < request.nframes; ++i) {
     if (unreadable(disc, first + i)) return EIO;
+  }
+  if (scratch_under(disc, first, request.nframes) != nullptr) {
+    detail += " scratch";
+    return EIO;
   }
   for (int i = 0; i < request.nframes; ++i) {
     fill_sector(disc, first + i, request.buf + i * CD_FRAMESIZE_RAW);

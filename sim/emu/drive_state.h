@@ -25,6 +25,15 @@ inline constexpr int first_track_frame = 2 * frames_per_second;  // 00:02:00
 // than that cannot be presented and keeps only the first ones.
 inline constexpr int max_disc_tracks = 255;
 inline constexpr int max_unreadable_sectors = 16;
+inline constexpr int max_scratches = 16;
+
+// Frames [first, end) never read; a read that touches them fails after
+// `milliseconds`.
+struct scratch_range {
+  int first = 0;
+  int end = 0;
+  int milliseconds = 0;
+};
 
 struct loaded_disc {
   emulated_disc::disc_kind kind = emulated_disc::disc_kind::empty;  // empty: the tray holds no disc
@@ -34,6 +43,8 @@ struct loaded_disc {
   char folder[PATH_MAX] = {};                   // data: the absolute path of the disc's tree
   int unreadable[max_unreadable_sectors] = {};  // audio: frames that never read
   int unreadable_count = 0;
+  scratch_range scratches[max_scratches] = {};  // any track, data tracks too
+  int scratch_count = 0;
 };
 
 enum class audio_state { idle, playing, paused, completed };
@@ -65,6 +76,7 @@ struct drive_state {
   int asked_stall_milliseconds = 0;  // a stall a test asked for, on the next audio read
   bool stalling = false;             // a read is stalling now
   bool stall_cut = false;            // the stall in progress is to end now
+  bool scratching = false;           // a read over a scratch is failing now
   int read_end = 0;                  // the frame after the last audio sector read
 
   audio_state audio = audio_state::idle;
@@ -127,6 +139,10 @@ void stop_play(drive_state &state, std::int64_t now);
 
 // CDROMREADAUDIO (drive_sectors.cpp): 0, or the errno the drive answers.
 int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::string &detail);
+// The first frame a read request asks for (absolute frames).
+int request_first_frame(const cdrom_read_audio &request);
+// The scratch the frames [first, first + count) touch, or nullptr.
+const scratch_range *scratch_under(const loaded_disc &disc, int first, int count);
 
 // Reading time (drive_timing.cpp). A read of sectors takes the time the
 // drive needs at its speed, and a stall when one is due; the lock is let go

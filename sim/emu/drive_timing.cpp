@@ -73,15 +73,24 @@ void take_read_time(drive_lock &lock, const cdrom_read_audio &request) {
       std::int64_t{request.nframes} * 1000000000 / (frames_per_second * reading_speed(state));
   int stall = 0;
   if (state.disc.kind == emulated_disc::disc_kind::audio) stall = due_stall(state, start);
+  // A read over a scratch takes the drive's own retries, whatever its size,
+  // before it fails; a stall due now comes on top.
+  std::int64_t reading = duration;
+  const int first = request_first_frame(request);
+  if (const scratch_range *scratch = scratch_under(state.disc, first, request.nframes)) {
+    reading = std::int64_t{scratch->milliseconds} * 1000000;
+    state.scratching = true;
+  }
   if (stall > 0) {
     log_drive_line("STALL " + std::to_string(stall) + " ms");
     state.stalling = true;
     state.stall_cut = false;
   }
-  const std::int64_t deadline = start + duration + std::int64_t{stall} * 1000000;
+  const std::int64_t deadline = start + reading + std::int64_t{stall} * 1000000;
   while (util::monotonic_ns() < deadline && !state.stall_cut) lock.wait_until(deadline);
   state.stalling = false;
   state.stall_cut = false;
+  state.scratching = false;
 }
 
 }  // namespace sim

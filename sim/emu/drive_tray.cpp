@@ -129,6 +129,24 @@ void reset_audio(drive_state &state) {
   state.position = state.disc.tracks > 0 ? state.disc.track_start[0] : 0;
 }
 
+// The machine's scratches on this disc's tracks, cut to the track they lie
+// on: every disc in the drive carries them, as --drive-stall's stalls hit
+// every audio CD.
+void add_scratches(loaded_disc &disc) {
+  for (const machine_configuration::scratch &s : machine_config().scratches) {
+    if (s.track < 1 || s.track > disc.tracks || disc.scratch_count == max_scratches) continue;
+    const int start = disc.track_start[s.track - 1];
+    const int end = disc.track_start[s.track];
+    scratch_range &range = disc.scratches[disc.scratch_count];
+    range.first = std::clamp(
+        start + static_cast<int>(std::floor(s.from_seconds * frames_per_second)), start, end);
+    range.end = std::clamp(start + static_cast<int>(std::ceil(s.to_seconds * frames_per_second)),
+                           start, end);
+    range.milliseconds = s.milliseconds;
+    if (range.first < range.end) ++disc.scratch_count;
+  }
+}
+
 }  // namespace
 
 drive_lock::drive_lock() : state_(shared_drive().state) {
@@ -188,6 +206,7 @@ void load_disc(drive_state &state, const emulated_disc &disc, int index) {
     loaded.tracks = 1;
   }
   loaded.track_start[loaded.tracks] = frame;
+  add_scratches(loaded);
   reset_audio(state);
   start_stall_clock(state);
 }
@@ -249,6 +268,7 @@ drive_snapshot drive_view() {
   view.mounted = state.mounted;
   view.tracks = state.disc.tracks;
   view.stalling = state.stalling;
+  view.scratching = state.scratching;
   view.read_end_frame = state.read_end;
   view.selected_speed = state.selected_speed;
   const int head = head_position(state, lock.now());

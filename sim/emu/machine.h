@@ -54,6 +54,16 @@ struct machine_configuration {
   // takes `stall_milliseconds` longer. 0: never.
   int stall_milliseconds = 0;
   double stall_every_seconds = 0;
+  // Scratches: the sectors of `track` from `from_seconds` to `to_seconds`
+  // into it never read, and every read that touches one of them takes
+  // `milliseconds` before it fails, as a drive retrying inside itself does.
+  struct scratch {
+    int track = 1;
+    double from_seconds = 0;
+    double to_seconds = 0;
+    int milliseconds = 0;
+  };
+  std::vector<scratch> scratches;
 };
 
 machine_configuration &machine_config();

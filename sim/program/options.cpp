@@ -26,7 +26,8 @@ constexpr char usage[] =
     "                   [--floppy DIR]\n"
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
     "                   [--parport claimable|held|forbidden|absent]\n"
-    "                   [--drive-stall MS/SECONDS] [DISC ...]\n"
+    "                   [--drive-stall MS/SECONDS]\n"
+    "                   [--drive-scratch TRACK:FROM-TO/MS ...] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -60,7 +61,10 @@ constexpr char usage[] =
     "                      claimable (default), held by another driver, there\n"
     "                      but forbidden to the player, or absent\n"
     "  --drive-stall MS/SECONDS  the first audio read after every SECONDS seconds\n"
-    "                      takes MS milliseconds longer (a scratch, a re-spin)\n";
+    "                      takes MS milliseconds longer (a scratch, a re-spin)\n"
+    "  --drive-scratch TRACK:FROM-TO/MS  the sectors of TRACK from FROM to TO\n"
+    "                      seconds into it never read; a read touching them takes\n"
+    "                      MS milliseconds, then fails (more than one allowed)\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -109,6 +113,37 @@ bool parse_stall(const std::string &text, machine_configuration &machine) {
   if (!parse_seconds(text.c_str() + slash + 1, every) || every < 0.1 || every > 86400) return false;
   machine.stall_milliseconds = static_cast<int>(stall);
   machine.stall_every_seconds = every;
+  return true;
+}
+
+// "TRACK:FROM-TO/MS": track 1 to 99, FROM before TO (seconds, up to 74
+// minutes), each failing read 0 ms to 10 minutes.
+bool parse_scratch(const std::string &text, machine_configuration &machine) {
+  machine_configuration::scratch scratch;
+  char *end = nullptr;
+  errno = 0;
+  const long track = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != ':' || track < 1 || track > 99) return false;
+  const std::size_t dash = text.find('-', static_cast<std::size_t>(end - text.c_str()));
+  const std::size_t slash = text.find('/', dash == std::string::npos ? 0 : dash);
+  if (dash == std::string::npos || slash == std::string::npos) return false;
+  const std::string from = text.substr(static_cast<std::size_t>(end - text.c_str()) + 1,
+                                       dash - static_cast<std::size_t>(end - text.c_str()) - 1);
+  const std::string to = text.substr(dash + 1, slash - dash - 1);
+  if (!parse_seconds(from.c_str(), scratch.from_seconds) ||
+      !parse_seconds(to.c_str(), scratch.to_seconds) ||
+      scratch.from_seconds >= scratch.to_seconds || scratch.to_seconds > 74 * 60) {
+    return false;
+  }
+  const std::string milliseconds = text.substr(slash + 1);
+  errno = 0;
+  const long wait = std::strtol(milliseconds.c_str(), &end, 10);
+  if (errno != 0 || end == milliseconds.c_str() || *end != '\0' || wait < 0 || wait > 600000) {
+    return false;
+  }
+  scratch.track = static_cast<int>(track);
+  scratch.milliseconds = static_cast<int>(wait);
+  machine.scratches.push_back(scratch);
   return true;
 }
 
@@ -208,6 +243,10 @@ int parse_options(int argc, char **argv, sim_options &options) {
       }
     } else if (argument == "--drive-stall" && has_value) {
       if (!parse_stall(value(), machine)) return fail("bad drive stall: " + std::string(argv[i]));
+    } else if (argument == "--drive-scratch" && has_value) {
+      if (!parse_scratch(value(), machine)) {
+        return fail("bad drive scratch: " + std::string(argv[i]));
+      }
     } else if (argument == "--drive-log" && has_value) {
       machine.drive_log = value();
     } else if (argument == "--floppy" && has_value) {

@@ -12,9 +12,11 @@
 // player's pipe, so little audio waits where it cannot be taken back.
 //
 // A new range drops what was read ahead at once (the player still plays what
-// it holds, about 0.2 s); pause keeps it, so resume sounds at once. A sector
-// that keeps failing to read is played as silence; a player that dies is
-// started again; the disc going out ends the stream.
+// it holds, about 0.2 s); pause keeps it, so resume sounds at once. A scratch
+// (sectors that fail, each read of them taking the drive's retries, up to
+// seconds) is stepped over rather than read sector by sector, and played as
+// silence in its place; a player that dies is started again; the disc going
+// out ends the stream.
 #pragma once
 
 #include <pthread.h>
@@ -78,6 +80,23 @@ class digital_player {
     int end = 0;
   };
   enum class progress { playing, completed, idle };
+  enum class read_outcome { read, failed, stale };
+  // The way over a scratch (digital_read_ahead.cpp): frames from `begin` up
+  // to `silent_to` are silence; `good` is the first frame after them known
+  // to read (-1: none yet), `step` the next step ahead while none is.
+  struct scratch_search {
+    unsigned generation = 0;  // of the range it belongs to
+    bool active = false;
+    int begin = 0;
+    int tentative_to = 0;  // [begin, tentative_to): the failed piece, maybe partly good
+    bool start_found = false;
+    int silent_to = 0;
+    int good = -1;
+    int step = 0;
+    std::int64_t failing_ns = 0;  // the longest failing read met on it
+    std::int64_t started_ns = 0;  // when the read that met it began
+    int ahead = 0;                // sectors buffered then, and all kept since
+  };
 
   int start(int fd, int first, int end, bool cued);
   bool start_threads();
@@ -89,6 +108,15 @@ class digital_player {
   void read_ahead();
   bool wants_read() const;
   void keep(const std::uint8_t *sectors, int count);
+  void keep_silence(int count);
+  read_outcome read_unlocked(std::unique_lock<std::mutex> &hold, int frame, int count,
+                             std::uint8_t *into, std::int64_t &took);
+  void lose_disc();
+  bool scratch_affordable(int reads, int gain) const;
+  void step_over_scratch(std::unique_lock<std::mutex> &hold);
+  void settle_piece(std::unique_lock<std::mutex> &hold);
+  bool find_scratch_start(std::unique_lock<std::mutex> &hold);
+  void finish_scratch(std::unique_lock<std::mutex> &hold);
   int take(std::uint8_t *into, int most);
 
   // The writer thread (digital_stream.cpp).
@@ -110,6 +138,7 @@ class digital_player {
   int buffered_first_ = 0;  // under lock_
   int next_read_ = 0;       // under lock_: the frame the reader reads next
   bool disc_gone_ = false;  // under lock_: a read found no disc
+  scratch_search scratch_;  // under lock_; the reader's own
   // The reader waits on it (with lock_) for room or a new command.
   std::condition_variable reader_wake_;
   // eventfd: wakes the writer (a command, or audio read). Both threads use

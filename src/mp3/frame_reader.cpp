@@ -23,20 +23,23 @@ constexpr char text_lost_header[] = "lost header... searching\n";
 constexpr char text_found[] = "found!!!!!!!!!!!!!!!!!!!!!!!!!!\n";
 constexpr char text_bytes_read[] = "%i/%i bytes red\n";
 constexpr char text_wrong_frame_size[] = "WRONG FRAME SIZE, WHILE READING %i HEADER:%i\n";
+constexpr char text_skipped[] = "bytes %ld to %ld of the title unreadable, skipped\n";
+constexpr char text_skipped_rest[] = "bytes %ld to the end of the title unreadable\n";
 
 constexpr char tag_block_start[] = "TAG";  // the ID3v1 block at the end of a file
 constexpr int frames_per_jump = 30;
 constexpr int search_limit = 2048;   // one-byte steps before a search gives up
 constexpr int search_failed = 2050;  // err_count once a search gave up
 
-bool usable(int length) { return mpeg_frame_length_usable(static_cast<unsigned int>(length)); }
+// A disc is read in sectors of this size; a scratch spoils whole ones.
+constexpr long sector_bytes = 2048;
+// The most scratches one frame read steps over before the title is given
+// up: a disc that bad is not worth the time.
+constexpr int skips_per_read = 8;
+// A frame start is looked for this far past a scratch.
+constexpr int resync_window = 2 * static_cast<int>(sector_bytes) + 2 * slot_bytes;
 
-// Reads one frame of `length` bytes into the slot; never more than the slot
-// holds, whatever the length.
-int read_slot(frame_reader &reader, std::uint8_t *slot, int length) {
-  if (!usable(length)) return 0;
-  return static_cast<int>(std::fread(slot, 1, static_cast<size_t>(length), reader.input_f.get()));
-}
+bool usable(int length) { return mpeg_frame_length_usable(static_cast<unsigned int>(length)); }
 
 int frame_length_in(const std::uint8_t *slot) {
   return static_cast<int>(mpeg_frame_size(slot[1], slot[2]));
@@ -52,6 +55,103 @@ bool holds_frame_start(const std::uint8_t *slot, int got) {
   if ((slot[2] >> 4) == free_format) return false;
   const int length = frame_length_in(slot);
   return length >= static_cast<int>(mpeg_header_bytes) && usable(length);
+}
+
+enum class probe { readable, unreadable, past_end };
+
+// Whether the byte at `offset` reads. The stream's error is cleared, so that
+// it tells the next read's fate alone.
+probe probe_byte(std::FILE *input, long offset) {
+  std::clearerr(input);
+  if (std::fseek(input, offset, SEEK_SET) != 0) return probe::unreadable;
+  if (std::fgetc(input) != EOF) return probe::readable;
+  const bool failed = std::ferror(input) != 0;
+  std::clearerr(input);
+  return failed ? probe::unreadable : probe::past_end;
+}
+
+// The first sector boundary from which the title reads again, after the
+// sector holding `bad`: steps ahead, each twice the one before, until a
+// sector reads, then halves the gap back to the last bad one, so that a
+// scratch of n sectors costs about 2 log2 n failing reads, not n (each may
+// take the drive seconds). -1: nothing after it reads.
+long first_readable_after(std::FILE *input, long bad) {
+  long last_bad = bad / sector_bytes;
+  long good = -1;
+  bool good_is_end = false;  // the bound found lies past the end of the title
+  for (long step = 1; good < 0; step *= 2) {
+    const probe p = probe_byte(input, (last_bad + step) * sector_bytes);
+    if (p == probe::unreadable) {
+      last_bad += step;
+    } else {
+      good = last_bad + step;
+      good_is_end = p == probe::past_end;
+    }
+  }
+  while (good - last_bad > 1) {
+    const long middle = last_bad + (good - last_bad) / 2;
+    const probe p = probe_byte(input, middle * sector_bytes);
+    if (p == probe::unreadable) {
+      last_bad = middle;
+    } else {
+      good = middle;
+      good_is_end = p == probe::past_end;
+    }
+  }
+  return good_is_end ? -1 : good * sector_bytes;
+}
+
+// The first frame start at or after `from` by the header rule, confirmed by
+// the frame after it where the window holds that one: past a scratch the
+// data is whole again but the frames' boundaries are unknown. -1: none.
+long next_frame_start(std::FILE *input, long from) {
+  std::uint8_t window[resync_window];
+  std::clearerr(input);
+  if (std::fseek(input, from, SEEK_SET) != 0) return -1;
+  const int got = static_cast<int>(std::fread(window, 1, sizeof window, input));
+  std::clearerr(input);
+  for (int at = 0; at < got; ++at) {
+    if (!holds_frame_start(window + at, got - at)) continue;
+    const int next = at + frame_length_in(window + at);
+    if (next + static_cast<int>(mpeg_header_bytes) > got ||
+        holds_frame_start(window + next, got - next)) {
+      return from + at;
+    }
+  }
+  return -1;
+}
+
+// After a read that failed at `bad`: moves the stream to the first frame
+// start after the unreadable part, with one console line for it. False
+// when the title holds nothing playable after it.
+bool skip_unreadable(std::FILE *input, long bad) {
+  const long readable = first_readable_after(input, bad);
+  const long resumed = readable < 0 ? -1 : next_frame_start(input, readable);
+  if (readable < 0)
+    std::printf(text_skipped_rest, bad);
+  else
+    std::printf(text_skipped, bad, readable - 1);
+  if (resumed < 0) return false;
+  std::fseek(input, resumed, SEEK_SET);
+  return true;
+}
+
+// Reads one frame of `length` bytes into the slot; never more than the slot
+// holds, whatever the length. A read that fails (a scratch) goes on at the
+// first frame after the unreadable part; a title nothing more of which
+// reads gives a short read, as at its end.
+int read_slot(frame_reader &reader, std::uint8_t *slot, int length) {
+  if (!usable(length)) return 0;
+  std::FILE *input = reader.input_f.get();
+  for (int skips = 0;; ++skips) {
+    const long at = std::ftell(input);
+    const size_t got = std::fread(slot, 1, static_cast<size_t>(length), input);
+    if (got == static_cast<size_t>(length) || !std::ferror(input)) return static_cast<int>(got);
+    if (at < 0 || skips == skips_per_read || !skip_unreadable(input, at + static_cast<long>(got))) {
+      std::clearerr(input);
+      return 0;
+    }
+  }
 }
 
 void remember_frame_start(frame_reader &reader, long start) {

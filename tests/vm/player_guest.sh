@@ -67,6 +67,22 @@ case $scenario in
     wait_for "and eject" 20
     player_lines
     ;;
+  scratched)
+    vm_step scan
+    start_player
+    wait_for "now" 60
+    player_lines
+    vm_step play
+    key MN
+    wait_for "Open /cdrom/artist01/album01/title02.mp3" 60
+    sleep 1
+    player_lines
+    vm_step leave
+    key X
+    wait_for "and eject" 20
+    player_lines
+    vm_show mounts sh -c 'grep -c " /cdrom " /proc/mounts'
+    ;;
   links)
     vm_step scan
     start_player

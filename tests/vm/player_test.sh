@@ -40,20 +40,65 @@ mkdisc=$build/tools/mkdisc/mkdisc
 ln -s . "$work/links/artist01/loop"
 ln -s .. "$work/links/artist01/album01/up"
 ln -s / "$work/links/root"
-for disc in data damaged links; do
+# A scratched disc: two artists of one album of two 600-frame titles; qemu's
+# block layer fails every read of 64 sectors in the middle of the first title
+# (its sectors 30 to 93) and of the second artist's folder (its directory).
+"$mkdisc" --plain-names --artists 2 --albums 1,1 --titles 2 --frames 600 --stamp \
+  "$work/scratched" >/dev/null || exit 1
+for disc in data damaged links scratched; do
   # Rock Ridge keeps the names' case and the symbolic links.
   xorriso -as mkisofs -quiet -R -o "$work/$disc.iso" "$work/$disc" 2>/dev/null || exit 1
 done
 
 vm_player_initramfs "$work/initramfs" "$here/player_guest.sh" || exit 1
 
-# boot SCENARIO CDROM: one run; its files are $work/SCENARIO.*. The runs of
-# frames the decoder received leave out a frame cut short at the very end:
-# the decoder is stopped with frames still in the pipe.
+# The first sector of the first title, from xorriso's report of the image.
+title_lba() {
+  xorriso -indev "$1" -find "$2" -exec report_lba -- 2>/dev/null |
+    sed -n "s|^File data lba: *0 , *\([0-9]*\) ,.*'$2'\$|\1|p"
+}
+# The sector of a folder's directory, from the image's little-endian path
+# table (ISO 9660: its size at byte 132 and its sector at byte 140 of the
+# volume descriptor in sector 16; each record the name's length, one byte
+# more, the directory's sector in four bytes, the parent's number in two,
+# then the name, padded to an even length).
+folder_lba() {
+  local iso=$1 name=$2 size table at=0 length lba record
+  size=$(od -An -tu4 -j $((16 * 2048 + 132)) -N4 "$iso" | tr -d ' ')
+  table=$(od -An -tu4 -j $((16 * 2048 + 140)) -N4 "$iso" | tr -d ' ')
+  while ((at < size)); do
+    length=$(od -An -tu1 -j $((table * 2048 + at)) -N1 "$iso" | tr -d ' ')
+    lba=$(od -An -tu4 -j $((table * 2048 + at + 2)) -N4 "$iso" | tr -d ' ')
+    record=$(dd if="$iso" bs=1 skip=$((table * 2048 + at + 8)) count="$length" 2>/dev/null | tr -d '\0')
+    [ "$record" = "$name" ] && echo "$lba" && return
+    at=$((at + 8 + length + length % 2))
+  done
+}
+# blkdebug rules failing the reads of CD sectors FIRST to LAST (qemu counts
+# 512-byte sectors; every read of the drive is of whole 2048-byte ones).
+unreadable() {
+  local lba
+  for ((lba = $1; lba <= $2; ++lba)); do
+    printf '[inject-error]\nevent = "read_aio"\nerrno = "5"\nsector = "%d"\n\n' $((lba * 4))
+  done
+}
+scratch_from=$(($(title_lba "$work/scratched.iso" /artist01/album01/title01.mp3) + 30))
+artist_lba=$(folder_lba "$work/scratched.iso" ARTIST02)
+{
+  unreadable "$scratch_from" $((scratch_from + 63))
+  unreadable "$artist_lba" "$artist_lba"
+} >"$work/scratched.blkdebug"
+
+# boot SCENARIO CDROM [QEMU-ARG...]: one run; its files are $work/SCENARIO.*.
+# The runs of frames the decoder received leave out a frame cut short at the
+# very end: the decoder is stopped with frames still in the pipe.
 boot() {
-  local boot_started=$SECONDS
+  local boot_started=$SECONDS scenario=$1 cdrom=$2 extra=()
+  shift 2
+  for argument in "$@"; do extra+=(--qemu "$argument"); done
+  set -- "$scenario" "$cdrom"
   vm_boot --initramfs "$work/initramfs" --console "$work/$1.console" --trace "$work/$1.trace" \
-    --cdrom "$2" --append "player.scenario=$1" --timeout 150
+    --cdrom "$2" --append "player.scenario=$1" --timeout 150 "${extra[@]}"
   "$build/tools/port-replay/port-replay" "$work/$1.trace" >"$work/$1.display"
   vm_fact "$work/$1.console" end frames | base64 -d >"$work/$1.frames" 2>/dev/null
   "$build/tools/frame-runs/frame-runs" "$work/$1.frames" | grep -v '^frames' |
@@ -77,8 +122,10 @@ boot empty empty
 boot data "$work/data.iso"
 boot damaged "$work/damaged.iso"
 boot links "$work/links.iso"
+# The image under qemu's error-injecting driver, in the drive in place of --cdrom.
+boot scratched "" -drive "if=ide,media=cdrom,driver=raw,file.driver=blkdebug,file.config=$work/scratched.blkdebug,file.image.filename=${work//,/,,}/scratched.iso"
 
-for scenario in empty data damaged links; do
+for scenario in empty data damaged links scratched; do
   vm_test "$scenario: the guest runs every step without a kernel failure or a missed wait"
   vm_expect_equal "console check" "" "$(vm_check_console "$work/$scenario.console")"
   vm_expect_equal "waits" "" "$(vm_console_text "$work/$scenario.console" | grep '^wait> ')"
@@ -156,8 +203,24 @@ vm_expect_equal "stopped screen" " Stopped1 Interpreten:1  Alben:1" \
 vm_expect_equal "eject" "and eject 1" "$(lines links leave | grep 'and eject')"
 vm_test_done
 
+vm_test "scratched disc: the unreadable folder is skipped; the title plays on past its unreadable part"
+vm_expect_equal "count" "LCD2:scan CD content... 2 titles" \
+  "$(lines scratched scan | grep LCD2 | tail -n 1)"
+vm_expect_equal "one line for the title's unreadable part" 1 \
+  "$(count scratched play "of the title unreadable, skipped")"
+runs=$(paste -sd ' ' "$work/scratched.runs")
+# 417-byte frames: 147 lie wholly in the title's first 30 sectors, and the
+# first after its 94th begins in frame 462.
+vm_expect "title 1 frames 0-146 and 462-599, then title 2 from frame 0: $runs" \
+  grep -qxE '1:0-146 1:462-599 2:0-[0-9]+' <<<"$runs"
+vm_expect_equal "no junk, no cut frame, no unstamped frame" "" \
+  "$(grep -E '^(junk|partial|unstamped)' "$work/scratched.runs")"
+vm_expect_equal "eject" "and eject 1" "$(lines scratched leave | grep 'and eject')"
+vm_expect_equal "mounted" 0 "$(vm_fact "$work/scratched.console" leave mounts)"
+vm_test_done
+
 vm_test "display: no write reaches the controller while it is busy"
-for scenario in empty data damaged links; do
+for scenario in empty data damaged links scratched; do
   vm_expect_equal "$scenario busy violations" 0 "$(busy $scenario)"
 done
 vm_test_done
