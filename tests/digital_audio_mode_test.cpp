@@ -137,7 +137,10 @@ TEST_F(DigitalAudioMode, PcmPlayerRunsWithoutRootOrAnyCapability) {
 
 TEST_F(DigitalAudioMode, MissingPlayerIsReportedAndTheKeysStillWork) {
   start("audio:3,3", {}, {"--pcm-output", folder_.file("no-such-player")});
-  ASSERT_NE(sim_->wait_for("pcm player died unexpected\n", at_), std::string::npos)
+  ASSERT_NE(sim_->wait_for("pcm player died unexpected\n"
+                           "pcm player could not be executed: No such file or directory\n",
+                           at_),
+            std::string::npos)
       << sim_->output();
   press("B", "");
   press("X", " eject cd-a\n ");
