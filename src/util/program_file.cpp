@@ -10,10 +10,14 @@
 namespace util {
 
 program_file::program_file(const char *path, int report)
-    : file_(open(path, O_PATH | O_CLOEXEC)), open_error_(file_ < 0 ? errno : 0), report_(report) {}
+    : path_(path),
+      file_(open(path, O_PATH | O_CLOEXEC)),
+      open_error_(file_ < 0 ? errno : 0),
+      report_(report) {}
 
 int program_file::execute(char *const arguments[], char *const environment[]) const {
   if (file_ < 0) return report(open_error_);
+  execve(path_, arguments, environment);
   fexecve(file_, arguments, environment);
   int error = errno;
   if (error == ENOENT) {
