@@ -9,12 +9,18 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ make pkg-config)
-# alsa-utils brings aplay, the PCM player of digital CD playback.
+# alsa-utils brings aplay, the PCM player of digital CD playback; procps
+# pgrep, with which the emulated-PC harness looks for emulators left behind.
+# The emulated-PC and booted-Debian stages install their own further
+# packages (qemu, the kernel's headers, xorriso, e2fsprogs) through this
+# script.
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang alsa-utils
-               libclang-rt-dev mpg123 lame sox twolame)
-# tests/package/run.sh: building the Debian packages, checking them, and a
-# fresh Debian root to install them in; systemd for systemd-analyze.
-package_packages=(dpkg-dev debhelper dh-dkms dkms fakeroot lintian debootstrap systemd)
+               libclang-rt-dev mpg123 lame sox twolame procps)
+# tests/package/run.sh: building the Debian packages (dpkg-buildpackage
+# requires build-essential, which a minimal Debian lacks), checking them,
+# and a fresh Debian root to install them in; systemd for systemd-analyze.
+package_packages=(build-essential dpkg-dev debhelper dh-dkms dkms fakeroot lintian debootstrap
+                  systemd)
 
 group=${1:-build}
 [ $# -gt 0 ] && shift

@@ -9,6 +9,8 @@
 # exits non-zero when any stage failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tests/support/failure_line.sh
+. tests/support/failure_line.sh
 scripts/install-deps.sh test || exit 1
 
 jobs=$(nproc)
@@ -16,17 +18,24 @@ summary=()
 total_passed=0
 total_failed=0
 
-# Records a stage: its name, its test counts and whether it succeeded.
-# A stage that failed without a failing test (a build that broke, a
-# harness that could not start) counts as one failed test.
+# Records a stage: its name, its test counts, whether it succeeded and, for
+# a stage that failed, the line that says why (shown under it in the
+# summary). A stage that failed without a failing test (a build that broke,
+# a harness that could not start) counts as one failed test.
 record() {
-  local stage=$1 passed=$2 failed=$3 ok=$4
+  local stage=$1 passed=$2 failed=$3 ok=$4 why=${5:-}
   if [ "$ok" != yes ] && [ "$failed" -eq 0 ]; then failed=1; fi
   total_passed=$((total_passed + passed))
   total_failed=$((total_failed + failed))
   local verdict=ok
   [ "$ok" = yes ] || verdict=FAILED
   summary+=("$(printf '%-14s %-6s %d passed, %d failed' "$stage" "$verdict" "$passed" "$failed")")
+  if [ "$ok" != yes ] && [ -n "$why" ]; then summary+=("               $why"); fi
+}
+
+# The first test that ctest lists as failed in its log.
+first_failed_test() {
+  sed -n '/^The following tests FAILED:/{n;s/^[[:space:]]*//;p;q}' "$1"
 }
 
 # ctest's closing line: "100% tests passed, 0 tests failed out of 94".
@@ -41,10 +50,11 @@ for variant in plain address thread; do
   dir=build/test-$variant
   log=$dir/ctest.log
   echo "=== $variant: build"
+  mkdir -p "$dir"
   if ! { cmake -S . -B "$dir" -G Ninja -DDISCBOX_WERROR=ON -DDISCBOX_SANITIZE="$sanitize" \
            -DDISCBOX_BUILD_BENCH=$([ "$variant" = plain ] && echo ON || echo OFF) >/dev/null &&
-         cmake --build "$dir" -j "$jobs"; }; then
-    record "$variant" 0 0 no
+         cmake --build "$dir" -j "$jobs"; } 2>&1 | tee "$dir/build.log"; then
+    record "$variant" 0 0 no "build: $(failure_line "$dir/build.log")"
     continue
   fi
   echo "=== $variant: tests"
@@ -54,7 +64,9 @@ for variant in plain address thread; do
      TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
      ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log" || ok=no
   read -r failed all <<<"$(ctest_counts "$log")"
-  record "$variant" $((${all:-0} - ${failed:-0})) "${failed:-0}" "$ok"
+  why=$(first_failed_test "$log")
+  record "$variant" $((${all:-0} - ${failed:-0})) "${failed:-0}" "$ok" \
+    "${why:+first failed: $why}"
 done
 
 # The frame reader's fuzz target: built the way scripts/fuzz.sh builds it,
@@ -66,7 +78,7 @@ if DISCBOX_WERROR=ON scripts/fuzz.sh 10 >build/fuzz-run.log 2>&1; then
   record "fuzz target" 1 0 yes
 else
   tail -n 30 build/fuzz-run.log
-  record "fuzz target" 0 1 no
+  record "fuzz target" 0 1 no "$(failure_line build/fuzz-run.log)"
 fi
 
 # A stage that ends with "N passed, N failed": runs it and records its counts.
@@ -76,7 +88,7 @@ closing_stage() {
   mkdir -p "$(dirname "$log")"
   "$@" 2>&1 | tee "$log" || ok=no
   read -r passed failed <<<"$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log" | tail -1)"
-  record "$stage" "${passed:-0}" "${failed:-0}" "$ok"
+  record "$stage" "${passed:-0}" "${failed:-0}" "$ok" "$(failure_line "$log")"
 }
 
 if [ -x tests/package/run.sh ]; then

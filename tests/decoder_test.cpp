@@ -1,5 +1,6 @@
 // The decoder process seen from outside the player: a decoder that cannot be
-// executed is retried once a second, not in a tight loop, a decoder that
+// executed is reported with the reason and retried once a second, not in a
+// tight loop, a decoder that
 // neither reads nor ends on SIGTERM is still gone once the mode is left, and
 // no decoder holds a privilege.
 #include <gtest/gtest.h>
@@ -53,7 +54,12 @@ TEST_F(DecoderTest, DecoderThatCannotBeExecutedIsTriedAgainEverySecond) {
   // The first attempt came after `began`; a slow machine can only make the
   // attempts further apart.
   EXPECT_GE(std::chrono::steady_clock::now() - began, 1900ms) << "attempts must be a second apart";
-  EXPECT_GE(sim->count("mpg123 died unexpected\n"), 2u);
+  // Each attempt's reason follows its own lines (the mode's lines may come
+  // between).
+  const std::string reason = "mpg123 could not be executed: No such file or directory\n";
+  EXPECT_GE(sim->count(reason), 2u) << sim->output();
+  EXPECT_LE(sim->count(reason), sim->count("mpg123 died unexpected\n")) << sim->output();
+  EXPECT_LT(sim->wait_for("mpg123 died unexpected\n"), sim->wait_for(reason)) << sim->output();
   sim->type("x");
   ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
   expect_nothing_left(*sim);

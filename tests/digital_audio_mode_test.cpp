@@ -156,8 +156,10 @@ TEST_F(DigitalAudioMode, PcmPlayerRunsWithoutRootOrAnyCapability) {
 
 TEST_F(DigitalAudioMode, MissingPlayerIsReportedAndTheKeysStillWork) {
   start("audio:3,3", {}, {"--pcm-output", folder_.file("no-such-player")});
-  ASSERT_NE(sim_->wait_for("pcm player died unexpected\n", at_), std::string::npos)
-      << sim_->output();
+  at_ = sim_->wait_for("pcm player died unexpected\n", at_);
+  ASSERT_NE(at_, std::string::npos) << sim_->output();
+  at_ = sim_->wait_for("pcm player could not be executed: No such file or directory\n", at_);
+  ASSERT_NE(at_, std::string::npos) << sim_->output();
   press("B", "");
   press("X", " eject cd-a\n ");
   ASSERT_NE(sim_->wait_for("and eject 1\n", at_), std::string::npos) << sim_->output();

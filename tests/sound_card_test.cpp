@@ -70,10 +70,12 @@ struct sink_program {
   std::vector<std::string> environment;
   std::vector<char *> envp;
 
-  static void run(void *self) {
+  static void run(const util::program_file &file, void *self) {
     const auto &sink = *static_cast<const sink_program *>(self);
-    execle(sink.path.c_str(), sink.path.c_str(), "--buffer-time", "100000", "-", nullptr,
-           sink.envp.data());
+    char *const arguments[] = {const_cast<char *>(sink.path.c_str()),
+                               const_cast<char *>("--buffer-time"), const_cast<char *>("100000"),
+                               const_cast<char *>("-"), nullptr};
+    file.execute(arguments, sink.envp.data());
   }
 };
 
@@ -93,7 +95,8 @@ TEST(PcmSink, ReportsEachUnderrunAndTheCountOnRequest) {
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
   util::unique_fd input(ends[1]);
-  util::child_process sink = util::child_process::start(ends[0], sink_program::run, &program);
+  util::child_process sink =
+      util::child_process::start(ends[0], program.path.c_str(), sink_program::run, &program);
   close(ends[0]);
   ASSERT_TRUE(sink.running());
   const pid_t child = sink.pid();

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "audio/digital_player.h"
 #include "audio/pcm_output.h"
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr char text_player_died[] = "pcm player died unexpected\n";
+constexpr char text_player_not_executed[] = "pcm player could not be executed: %s\n";
 
 constexpr std::size_t sector_bytes = CD_FRAMESIZE_RAW;
 // Four sectors (53 ms of audio) in hand at a time: little to finish before
@@ -128,7 +130,7 @@ void digital_player::stream() {
     }
     // The player is gone. A new one starts at the beginning of this sector.
     std::fputs(text_player_died, stdout);
-    output.end();
+    if (const int error = output.end()) std::printf(text_player_not_executed, std::strerror(error));
     output_failed = true;
     written -= written % sector_bytes;
   }

@@ -31,11 +31,18 @@ constexpr auto grace = std::chrono::seconds(1);  // SIGTERM to SIGKILL
 
 // Runs in the child, which has given up root and its capabilities and reads
 // the pipe as its standard input already.
-void become_player(void *) {
-  const char *program = platform::pcm_player_program();
-  execl(program, program, argument_quiet, argument_type, type_raw, argument_format, format_cd,
-        argument_buffer, pcm_player_buffer_microseconds, argument_standard_input,
-        static_cast<char *>(nullptr));
+void become_player(const util::program_file &program, void *) {
+  char *const arguments[] = {const_cast<char *>(platform::pcm_player_program()),
+                             const_cast<char *>(argument_quiet),
+                             const_cast<char *>(argument_type),
+                             const_cast<char *>(type_raw),
+                             const_cast<char *>(argument_format),
+                             const_cast<char *>(format_cd),
+                             const_cast<char *>(argument_buffer),
+                             const_cast<char *>(pcm_player_buffer_microseconds),
+                             const_cast<char *>(argument_standard_input),
+                             nullptr};
+  program.execute(arguments);
 }
 
 }  // namespace
@@ -50,13 +57,15 @@ int pcm_output::start() {
   util::unique_fd input(pipe_ends[1]);
   fcntl(input.get(), F_SETPIPE_SZ, pipe_bytes);
   fcntl(input.get(), F_SETFL, O_NONBLOCK);
-  player_ = util::child_process::start(output.get(), become_player, nullptr, grace);
+  player_ = util::child_process::start(output.get(), platform::pcm_player_program(), become_player,
+                                       nullptr, grace);
   if (!player_.running()) return 0;
   input_ = std::move(input);
   return 1;
 }
 
-void pcm_output::end() {
+int pcm_output::end() {
   player_.end();
   input_.reset();
+  return player_.exec_error();
 }

@@ -27,8 +27,9 @@ class pcm_output {
   // executed ends at once; the writer then sees its pipe broken.
   int start();
   // SIGTERM, SIGKILL when it is still there a second later, reaped; the
-  // pipe is closed. Does nothing when no player runs.
-  void end();
+  // pipe is closed. Does nothing when no player runs. Returns why the player
+  // could not be executed (an errno value), or 0 when it was.
+  int end();
 
   bool running() const { return player_.running(); }
   // The write end, non-blocking.

@@ -1,9 +1,12 @@
 // Starting, watching, replacing and ending the decoder process. A watch
 // thread waits for the decoder to end; unless the mode is ending it, it
-// reports how it ended, starts a new one on a new frame pipe (at most once a
-// second) and leaves that pipe for the writer. The decoder is forked from a
-// process that runs other threads, so the child uses only calls that are
-// safe there (no stdio, no allocation) until it executes the decoder.
+// reports how it ended (for a decoder that could not be executed, why),
+// starts a new one on a new frame pipe (at most once a second) and leaves
+// that pipe for the writer. So each attempt to execute the decoder is a
+// child of its own, which opens the program anew while it is still root.
+// The decoder is forked from a process that runs other threads, so the
+// child uses only calls that are safe there (no stdio, no allocation) until
+// it executes the decoder.
 #include "mp3/decoder.h"
 
 #include <signal.h>
@@ -32,10 +35,10 @@ constexpr char text_fork_failed[] =
     "!!! ;-)\n";
 constexpr char text_exited[] = "mpg123 ended with exit status %i\n";
 constexpr char text_killed[] = "mpg123 ended by signal %i\n";
+constexpr char text_not_executed[] = "mpg123 could not be executed: %s\n";
 constexpr char argument_standard_input[] = "-";
 constexpr char argument_buffer[] = "-b";
 
-constexpr unsigned int seconds_between_attempts = 1;
 constexpr auto time_between_starts = std::chrono::seconds(1);
 constexpr auto grace_before_kill = std::chrono::seconds(1);
 
@@ -72,22 +75,22 @@ void print_attempt(unsigned int attempt) {
   static_cast<void>(written);
 }
 
-// The child: executes the decoder, and again a second later for as long as
-// that fails.
-void become_decoder(void *) {
-  const char *program = platform::decoder_program();
-  for (;;) {
-    print_attempt(attempts->fetch_add(1) + 1);
-    execl(program, program, argument_standard_input, argument_buffer, decoder_buffer_kilobytes,
-          static_cast<char *>(nullptr));
-    const ssize_t written = write(STDOUT_FILENO, text_exec_failed, sizeof text_exec_failed - 1);
-    static_cast<void>(written);
-    sleep(seconds_between_attempts);
-  }
+// The child: one attempt to execute the decoder. When it fails, the child
+// ends and the watch tries again a second later.
+void become_decoder(const util::program_file &program, void *) {
+  char *const arguments[] = {
+      const_cast<char *>(platform::decoder_program()), const_cast<char *>(argument_standard_input),
+      const_cast<char *>(argument_buffer), const_cast<char *>(decoder_buffer_kilobytes), nullptr};
+  print_attempt(attempts->fetch_add(1) + 1);
+  program.execute(arguments);
+  const ssize_t written = write(STDOUT_FILENO, text_exec_failed, sizeof text_exec_failed - 1);
+  static_cast<void>(written);
 }
 
-void report_end(int status) {
-  if (WIFSIGNALED(status)) {
+void report_end(int status, int exec_error) {
+  if (exec_error != 0) {
+    std::printf(text_not_executed, std::strerror(exec_error));
+  } else if (WIFSIGNALED(status)) {
     std::printf(text_killed, WTERMSIG(status));
   } else {
     std::printf(text_exited, WEXITSTATUS(status));
@@ -107,7 +110,8 @@ void decoder_process::fail(std::unique_lock<std::mutex> &hold, const char *text,
 }
 
 void decoder_process::fork_decoder(util::unique_fd input, std::unique_lock<std::mutex> &hold) {
-  process_ = util::child_process::start(input.get(), become_decoder, nullptr);
+  process_ =
+      util::child_process::start(input.get(), platform::decoder_program(), become_decoder, nullptr);
   input.reset();  // the decoder's alone now
   mpg_pid_p = process_.running() ? process_.pid() : -1;
   if (!process_.running()) fail(hold, text_fork_failed, -1);
@@ -140,7 +144,7 @@ void *decoder_process::watch(void *self) {
     decoder.mpg_pid_p = 0;
     decoder.changed_.notify_all();
     if (decoder.ending_) break;
-    report_end(status);
+    report_end(status, decoder.process_.exec_error());
     // A decoder that ends at once is started again no sooner than a second
     // after the one before it.
     if (decoder.changed_.wait_until(hold, decoder.last_start_ + time_between_starts,

@@ -1,6 +1,7 @@
 // Starting, ending and reaping a held child process.
 #include "util/child_process.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,37 +35,55 @@ void give_child_default_signals() {
 
 }  // namespace
 
-child_process child_process::start(int input, void (*run)(void *context), void *context,
-                                   std::chrono::milliseconds grace) {
+child_process child_process::start(int input, const char *program,
+                                   void (*run)(const program_file &program, void *context),
+                                   void *context, std::chrono::milliseconds grace) {
   // Looked up here: the child of a process with threads must not read the
   // user database.
   const child_identity identity = child_identity_for(platform::child_user());
+  int report[2];
+  if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return child_process();
+  unique_fd report_read(report[0]), report_write(report[1]);
   std::fflush(stdout);
   const pid_t child = fork();
   if (child < 0) return child_process();
   if (child == 0) {
-    drop_privileges_or_exit(identity);
     if (input >= 0 && input != STDIN_FILENO) {
       dup2(input, STDIN_FILENO);
       close(input);
     }
+    const program_file file(program, report_write.get());
+    drop_privileges_or_exit(identity);
     give_child_default_signals();
-    run(context);
+    run(file, context);
     _exit(exit_not_executed);
   }
-  return child_process(child, grace);
+  child_process started(child, grace);
+  started.exec_report_ = std::move(report_read);
+  return started;
 }
 
 child_process::child_process(child_process &&other) noexcept
-    : pid_(other.release()), grace_(other.grace_) {}
+    : pid_(other.release()), grace_(other.grace_), exec_report_(std::move(other.exec_report_)) {}
 
 child_process &child_process::operator=(child_process &&other) noexcept {
   if (this != &other) {
     end();
     grace_ = other.grace_;
     pid_ = other.release();
+    exec_report_ = std::move(other.exec_report_);
   }
   return *this;
+}
+
+int child_process::exec_error() {
+  int error = 0;
+  int reported;
+  while (exec_report_.valid() &&
+         read(exec_report_.get(), &reported, sizeof reported) == sizeof reported) {
+    error = reported;
+  }
+  return error;
 }
 
 std::optional<int> child_process::poll() {

@@ -28,6 +28,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 # shellcheck source=../vm/vm.sh
 . "$source_dir/tests/vm/vm.sh"
+# shellcheck source=tests/support/failure_line.sh
+. "$source_dir/tests/support/failure_line.sh"
 started=$SECONDS
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -42,8 +44,13 @@ export VM_RESULTS=$work/results
 : >"$VM_RESULTS"
 log=$work/setup.log
 : >"$log"
+# give_up WHAT [LOG]: WHAT could not be set up; the line of LOG (the set-up
+# log by default) that says why follows it.
 give_up() {
-  echo "FAIL $1 (see $log)" | tee -a "$VM_RESULTS"
+  local why
+  why=$(failure_line "${2:-$log}")
+  echo "FAIL $1${why:+: $why}" | tee -a "$VM_RESULTS"
+  echo "the whole log: ${2:-$log}"
   echo "0 passed, 1 failed"
   exit 1
 }
@@ -68,7 +75,7 @@ if [ -z "$player_deb" ] || [ -n "$(find "$source_dir"/{CMakeLists.txt,src,debian
   "$source_dir/tests/package/run.sh" >"$work/package.log" 2>&1
   player_deb=$(ls "$package_dir"/debs/discbox_*_"$arch".deb 2>/dev/null | head -n 1)
 fi
-[ -n "$player_deb" ] || give_up "the discbox package (see $work/package.log)"
+[ -n "$player_deb" ] || give_up "the discbox package" "$work/package.log"
 minbase=$package_dir/minbase-$codename.tar
 [ -f "$minbase" ] || give_up "the package stage's Debian root $minbase"
 

@@ -16,6 +16,8 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/support/failure_line.sh
+. "$source_dir/tests/support/failure_line.sh"
 work=${PACKAGE_TEST_DIR:-$source_dir/build/package}
 version=$(sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' "$source_dir/debian/changelog")
 arch=$(dpkg --print-architecture)
@@ -25,15 +27,25 @@ passed=0
 failed=0
 
 pass() { echo "PASS $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1 (see $log)"; failed=$((failed + 1)); }
+# fail NAME [WHY]: WHY is the line of the log that says what went wrong.
+fail() {
+  echo "FAIL $1${2:+: $2}"
+  failed=$((failed + 1))
+}
 # check NAME COMMAND...: runs COMMAND with its output in the log.
 check() {
-  local name=$1
+  local name=$1 start
   shift
   echo "== $name: $*" >>"$log"
-  if "$@" >>"$log" 2>&1; then pass "$name"; else fail "$name"; fi
+  start=$(wc -l <"$log")
+  if "$@" >>"$log" 2>&1; then
+    pass "$name"
+  else
+    fail "$name" "$(failure_line "$log" "$start")"
+  fi
 }
 finish() {
+  [ "$failed" -eq 0 ] || echo "the whole log: $log"
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
   exit
@@ -94,13 +106,14 @@ root_tarball=$work/minbase-$codename.tar
 if [ ! -f "$root_tarball" ]; then
   rm -rf "$work/debootstrap"
   echo "== debootstrap $codename $mirror" >>"$log"
+  debootstrap_start=$(wc -l <"$log")
   if debootstrap --variant=minbase "$codename" "$work/debootstrap" "$mirror" >>"$log" 2>&1; then
     tar -C "$work/debootstrap" -cf "$root_tarball.part" . && mv "$root_tarball.part" "$root_tarball"
   fi
   rm -rf "$work/debootstrap"
 fi
 if [ ! -f "$root_tarball" ]; then
-  fail "debootstrap --variant=minbase $codename"
+  fail "debootstrap --variant=minbase $codename" "$(failure_line "$log" "${debootstrap_start:-0}")"
   finish
 fi
 release_root
