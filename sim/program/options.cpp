@@ -26,7 +26,7 @@ constexpr char usage[] =
     "                   [--floppy DIR]\n"
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
     "                   [--parport claimable|held|forbidden|absent]\n"
-    "                   [--drive-stall MS/SECONDS] [DISC ...]\n"
+    "                   [--drive-stall MS/SECONDS] [--sound] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -60,7 +60,11 @@ constexpr char usage[] =
     "                      claimable (default), held by another driver, there\n"
     "                      but forbidden to the player, or absent\n"
     "  --drive-stall MS/SECONDS  the first audio read after every SECONDS seconds\n"
-    "                      takes MS milliseconds longer (a scratch, a re-spin)\n";
+    "                      takes MS milliseconds longer (a scratch, a re-spin)\n"
+    "  --sound             play out loud on the PC's sound output (ALSA's default\n"
+    "                      device, or SOUND_DEVICE): MP3 titles through mpg123,\n"
+    "                      digitally read CDs through aplay, and the drive's own\n"
+    "                      analog output while it plays an audio CD\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -222,6 +226,8 @@ int parse_options(int argc, char **argv, sim_options &options) {
         options.run_for_seconds = seconds;
       else
         machine.swap_delay_seconds = seconds;
+    } else if (argument == "--sound") {
+      options.sound = true;
     } else if (argument.starts_with("--")) {
       return fail("unknown option or missing value: " + std::string(argument));
     } else if (argument == "blank") {

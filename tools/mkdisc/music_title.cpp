@@ -36,11 +36,10 @@ std::vector<std::uint8_t> pcm_of(unsigned int piece, unsigned int frames) {
   std::vector<std::uint8_t> pcm;
   pcm.reserve(static_cast<std::size_t>(count) * 2);
   for (std::int64_t n = 0; n < count; ++n) {
-    const double fade =
-        std::min({1.0, static_cast<double>(n) / fade_samples,
-                  static_cast<double>(count - n) / fade_samples});
-    const auto value = static_cast<std::int16_t>(
-        std::lround(level * fade * demo_music::sample(piece, n)));
+    const double fade = std::min({1.0, static_cast<double>(n) / fade_samples,
+                                  static_cast<double>(count - n) / fade_samples});
+    const auto value =
+        static_cast<std::int16_t>(std::lround(level * fade * demo_music::sample(piece, n)));
     pcm.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(value) & 0xFF));
     pcm.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(value) >> 8));
   }
@@ -52,9 +51,12 @@ bool run_lame(const std::string &in, const std::string &out, unsigned int bitrat
   const std::string rate = std::to_string(bitrate);
   // Raw mono 16-bit samples at 44.1 kHz in; constant bitrate, 44.1 kHz out
   // whatever the bitrate, and no Xing/LAME tag frame.
-  const char *argv[] = {"lame",   "--quiet",      "-r",     "-s",  "44.1",   "--bitwidth",
-                        "16",     "--signed",     "--little-endian", "-m", "m",  "--cbr",
-                        "-b",     rate.c_str(),   "--resample",      "44.1", "-t", in.c_str(),
+  const char *argv[] = {"lame",      "--quiet",    "-r",
+                        "-s",        "44.1",       "--bitwidth",
+                        "16",        "--signed",   "--little-endian",
+                        "-m",        "m",          "--cbr",
+                        "-b",        rate.c_str(), "--resample",
+                        "44.1",      "-t",         in.c_str(),
                         out.c_str(), nullptr};
   pid_t child = 0;
   const int spawned =
@@ -93,7 +95,8 @@ bool music_title_bytes(const title_options &options, const title_names &names, u
   {
     const std::vector<std::uint8_t> pcm = pcm_of(piece, options.frames);
     std::ofstream(in, std::ios::binary)
-        .write(reinterpret_cast<const char *>(pcm.data()), static_cast<std::streamsize>(pcm.size()));
+        .write(reinterpret_cast<const char *>(pcm.data()),
+               static_cast<std::streamsize>(pcm.size()));
   }
   if (run_lame(in, out, options.bitrate, error)) {
     std::ifstream encoded(out, std::ios::binary);
