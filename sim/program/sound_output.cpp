@@ -181,8 +181,10 @@ bool ends_with(const std::string &text, const std::string &end) {
   for (;;) {
     const analog_step step = next_analog_sector(next, sector);
     if (step != analog_step::sector) {
+      // Ahead of the head, a sector's time is 13 ms: look again well within
+      // it. Silent, a start heard 20 ms late is not noticed.
       if (step == analog_step::silent) stop_player();
-      const timespec pause{0, 5'000'000};
+      const timespec pause{0, step == analog_step::silent ? 20'000'000 : 5'000'000};
       nanosleep(&pause, nullptr);
       continue;
     }
