@@ -133,17 +133,41 @@ class SoundOutput : public ::testing::Test {
 
   std::string recording() const { return folder_.file("recording.raw"); }
 
-  // The keys of the recording's stretches once `key` is among them (or a
-  // minute has passed).
-  std::vector<int> heard_until(int key) const {
+  // The keys of the recording's stretches once one of them, from stretch
+  // `from` on, is `key` (any other than `key` when `other`), or a minute
+  // has passed.
+  std::vector<int> heard_until(int key, std::size_t from = 0, bool other = false) const {
     std::vector<int> keys;
+    const auto heard = [&] {
+      for (std::size_t i = from; i < keys.size(); ++i) {
+        if (keys[i] != 0 && (keys[i] == key) != other) return true;
+      }
+      return false;
+    };
     const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (find_key(keys, key) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (!heard() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(100ms);
       keys = stretch_keys(samples_in(file_text(recording())), 2);
     }
     return keys;
+  }
+
+  // True once the recording has not grown for half a second, false when it
+  // still grows after ten.
+  bool recording_stops() const {
+    std::size_t size = file_text(recording()).size();
+    auto since = std::chrono::steady_clock::now();
+    const auto deadline = since + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+      if (const std::size_t now = file_text(recording()).size(); now != size) {
+        size = now;
+        since = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - since >= 500ms) {
+        return true;
+      }
+    }
+    return false;
   }
 
   // The player's decoder runs as another user when the test runs as root.
@@ -192,6 +216,38 @@ TEST_F(SoundOutput, DemoMp3DiscIsHeardWithEachTitlesOwnPitchAndNextAlbumTakesEff
   EXPECT_NE(second_at, std::string::npos) << heard;
   EXPECT_NE(find_key(keys, next_album, second_at), std::string::npos) << heard;
   EXPECT_EQ(sim.errors().find("no working sound output"), std::string::npos) << sim.errors();
+}
+
+// The drive plays the audio CD itself: what its analog output carries is
+// heard while it plays, the next track's music after next, nothing while
+// it is paused, and the track again on resume.
+TEST_F(SoundOutput, DrivesAnalogOutputFollowsNextPauseAndResume) {
+  make_recording();
+  sim_process sim({"--sound", "audio:30,30"}, {"ALSA_CONFIG_PATH=" + recording_configuration(),
+                                               "PCM_SINK_OUTPUT=" + recording(), "SOUND_DEVICE="});
+  size_t at = sim.wait_for("init1\n");
+  ASSERT_NE(at, std::string::npos) << sim.output() << sim.errors();
+  std::vector<int> keys = heard_until(0, 0, true);
+  const auto first_heard = std::find_if(keys.begin(), keys.end(), [](int key) { return key != 0; });
+  ASSERT_NE(first_heard, keys.end()) << "the recording is silence";
+  const int first_track = *first_heard;
+
+  sim.type("e");
+  at = sim.wait_for(" next\n", at);
+  ASSERT_NE(at, std::string::npos) << sim.output();
+  keys = heard_until(first_track, 0, true);
+  const auto next_heard = std::find_if(keys.begin(), keys.end(),
+                                       [&](int key) { return key != 0 && key != first_track; });
+  ASSERT_NE(next_heard, keys.end()) << "the next track is not heard";
+  const int second_track = *next_heard;
+
+  sim.type("b");
+  EXPECT_TRUE(recording_stops()) << "the drive is paused, yet the output goes on";
+  const std::size_t paused_at = stretch_keys(samples_in(file_text(recording())), 2).size();
+  sim.type("b");
+  keys = heard_until(second_track, paused_at);
+  EXPECT_NE(find_key(keys, second_track, paused_at), std::string::npos)
+      << "the track is not heard again on resume";
 }
 
 TEST_F(SoundOutput, WithoutAWorkingOutputOneLineSaysSoAndNothingSpins) {
