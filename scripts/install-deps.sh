@@ -2,13 +2,15 @@
 # Installs, from Debian's packages, whatever the build and the tests need and
 # the machine lacks. Safe to run again: it installs only what is missing.
 # Usage: scripts/install-deps.sh [build|test|package] [PACKAGE...]
-#   build   what scripts/run-sim.sh needs (the default)
+#   build   what scripts/run-sim.sh needs (the default); with --sound it
+#           names mpg123 and alsa-utils besides
 #   package that, plus what tests/package/run.sh needs
 #   test    all of that, plus what scripts/test.sh needs
 #   PACKAGE further packages (the emulated-PC harness names its own)
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ make pkg-config)
+# lame encodes the demo MP3 disc's music at build time.
+build_packages=(cmake ninja-build g++ make pkg-config lame)
 # alsa-utils brings aplay, the PCM player of digital CD playback; procps
 # pgrep, with which the emulated-PC harness looks for emulators left behind.
 # The emulated-PC and booted-Debian stages install their own further

@@ -2,6 +2,7 @@
 // tray, what the drive is playing, and the requests it received.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "emu/machine.h"
@@ -44,5 +45,14 @@ void drive_remove();
 void drive_stall_next_read(int milliseconds);
 // Ends the stall in progress now, and forgets one asked for and not begun.
 void drive_end_stall();
+
+// The drive's analog audio output. `next` is the absolute frame of the next
+// sector to put out (any value at first: it follows the head).
+enum class analog_step {
+  silent,  // the drive plays nothing (or has no analog output)
+  ahead,   // the output is as far ahead of the head as it goes: look again soon
+  sector,  // `sector` holds the next 2352 bytes of raw CD audio
+};
+analog_step next_analog_sector(int &next, std::uint8_t *sector);
 
 }  // namespace sim

@@ -2,7 +2,7 @@
 //
 // Every sector has content a test or a person can recognise: its first ten
 // bytes are "T<track, 2 digits>S<sector within the track, 6 digits>" in
-// ASCII, the rest is a sine tone of the track's own pitch (raw CD audio:
+// ASCII, the rest is the track's own piece of the demo music (raw CD audio:
 // 16-bit little-endian stereo at 44 100 Hz, 588 sample frames a sector), so
 // a kept stream tells which sectors were played and the ear tells the tracks
 // apart.
@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <numbers>
 
+#include "demo_music.h"
 #include "emu/drive_state.h"
 
 namespace sim {
@@ -22,19 +22,21 @@ namespace sim {
 namespace {
 
 constexpr int sample_frames_per_sector = CD_FRAMESIZE_RAW / 4;
-constexpr double sample_rate = 44100;
-constexpr double amplitude = 8000;
+constexpr double amplitude = 12000;
+// The audio CD's tracks play pieces of their own, apart from the demo MP3
+// disc's titles, which mkdisc numbers from 1.
+constexpr unsigned int first_track_piece = 101;
 
-// Semitones up from 220 Hz, two octaves round.
-double pitch_of(int track) { return 220.0 * std::exp2(((track - 1) % 24) / 12.0); }
+}  // namespace
 
-void fill_sector(const loaded_disc &disc, int frame, std::uint8_t *sector) {
+void fill_audio_sector(const loaded_disc &disc, int frame, std::uint8_t *sector) {
   const int track = track_at(disc, frame);
   const int within = frame - disc.track_start[track - 1];
-  const double step = 2 * std::numbers::pi * pitch_of(track) / sample_rate;
+  const unsigned int piece = first_track_piece + static_cast<unsigned int>(track - 1);
   for (int k = 0; k < sample_frames_per_sector; ++k) {
-    const double n = static_cast<double>(within) * sample_frames_per_sector + k;
-    const auto value = static_cast<std::int16_t>(std::lround(amplitude * std::sin(step * n)));
+    const std::int64_t n = static_cast<std::int64_t>(within) * sample_frames_per_sector + k;
+    const auto value =
+        static_cast<std::int16_t>(std::lround(amplitude * demo_music::sample(piece, n)));
     const auto bits = static_cast<std::uint16_t>(value);
     for (int channel = 0; channel < 2; ++channel) {
       sector[4 * k + 2 * channel] = static_cast<std::uint8_t>(bits & 0xFF);
@@ -45,6 +47,8 @@ void fill_sector(const loaded_disc &disc, int frame, std::uint8_t *sector) {
   std::snprintf(stamp, sizeof stamp, "T%02dS%06d", track % 100, within % 1000000);
   std::memcpy(sector, stamp, 10);
 }
+
+namespace {
 
 bool unreadable(const loaded_disc &disc, int frame) {
   for (int i = 0; i < disc.unreadable_count; ++i) {
@@ -90,7 +94,7 @@ int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::
     return EIO;
   }
   for (int i = 0; i < request.nframes; ++i) {
-    fill_sector(disc, first + i, request.buf + i * CD_FRAMESIZE_RAW);
+    fill_audio_sector(disc, first + i, request.buf + i * CD_FRAMESIZE_RAW);
   }
   return 0;
 }

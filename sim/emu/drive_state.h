@@ -137,6 +137,9 @@ int pause_play(drive_state &state, std::int64_t now);
 int resume_play(drive_state &state, std::int64_t now);
 void stop_play(drive_state &state, std::int64_t now);
 
+// The raw audio of one sector of an audio disc (drive_sectors.cpp): its
+// stamp, then its track's music; the analog output plays the same.
+void fill_audio_sector(const loaded_disc &disc, int frame, std::uint8_t *sector);
 // CDROMREADAUDIO (drive_sectors.cpp): 0, or the errno the drive answers.
 int read_audio_sectors(const loaded_disc &disc, cdrom_read_audio &request, std::string &detail);
 // The first frame a read request asks for (absolute frames).

@@ -27,7 +27,7 @@ constexpr char usage[] =
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
     "                   [--parport claimable|held|forbidden|absent]\n"
     "                   [--drive-stall MS/SECONDS]\n"
-    "                   [--drive-scratch TRACK:FROM-TO/MS ...] [DISC ...]\n"
+    "                   [--drive-scratch TRACK:FROM-TO/MS ...] [--sound] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
@@ -64,7 +64,11 @@ constexpr char usage[] =
     "                      takes MS milliseconds longer (a scratch, a re-spin)\n"
     "  --drive-scratch TRACK:FROM-TO/MS  the sectors of TRACK from FROM to TO\n"
     "                      seconds into it never read; a read touching them takes\n"
-    "                      MS milliseconds, then fails (more than one allowed)\n";
+    "                      MS milliseconds, then fails (more than one allowed)\n"
+    "  --sound             play out loud on the PC's sound output (ALSA's default\n"
+    "                      device, or SOUND_DEVICE): MP3 titles through mpg123,\n"
+    "                      digitally read CDs through aplay, and the drive's own\n"
+    "                      analog output while it plays an audio CD\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -261,6 +265,8 @@ int parse_options(int argc, char **argv, sim_options &options) {
         options.run_for_seconds = seconds;
       else
         machine.swap_delay_seconds = seconds;
+    } else if (argument == "--sound") {
+      options.sound = true;
     } else if (argument.starts_with("--")) {
       return fail("unknown option or missing value: " + std::string(argument));
     } else if (argument == "blank") {

@@ -10,6 +10,7 @@ namespace sim {
 struct sim_options {
   machine_configuration machine;  // discs, logs, floppy, decoder (mount points are set later)
   double run_for_seconds = 0;     // 0: run until Ctrl-C or a signal
+  bool sound = false;             // play out loud on the PC's sound output
 };
 
 // Parses argv into `options`. On a bad command line prints the problem and

@@ -32,6 +32,7 @@
 #include "program/panel.h"
 #include "program/process_sweep.h"
 #include "program/scratch_folder.h"
+#include "program/sound_output.h"
 #include "util/clock.h"
 #include "util/scope_exit.h"
 #include "util/signal_mask.h"
@@ -236,6 +237,7 @@ int run_simulation(sim_options &options) {
     std::perror("discbox-sim: scratch folder");
     return 1;
   }
+  const bool sound = options.sound && choose_sound_output(options);
   terminal_panel panel;
   const util::unique_fd display_events(panel.active() ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)
                                                       : -1);
@@ -255,6 +257,9 @@ int run_simulation(sim_options &options) {
   if (player < 0) {
     std::perror("discbox-sim: fork");
     return 1;
+  }
+  if (sound && start_analog_output(player, handled.previous()) < 0) {
+    std::perror("discbox-sim: the drive's analog output");
   }
   const terminal_guard terminal;
   // Made after the terminal guard, so that the players are gone before the

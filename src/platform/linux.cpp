@@ -42,7 +42,7 @@ const char *drive_device() { return "/dev/sr0"; }
 const char *cdrom_mount_point() { return "/cdrom"; }
 const char *floppy_device() { return "/dev/fd0"; }
 const char *floppy_mount_point() { return "/floppy"; }
-const char *decoder_program() { return "/bin/mpg123"; }
+const char *decoder_program() { return DISCBOX_DECODER; }
 const char *pcm_player_program() { return "/usr/bin/aplay"; }
 const char *child_user() { return "discbox"; }
 

@@ -47,7 +47,7 @@ const char *drive_device();        // "/dev/sr0"
 const char *cdrom_mount_point();   // "/cdrom"
 const char *floppy_device();       // "/dev/fd0"
 const char *floppy_mount_point();  // "/floppy"
-const char *decoder_program();     // "/bin/mpg123"
+const char *decoder_program();     // the mpg123 wrapper, DISCBOX_DECODER
 // Plays raw CD audio from its standard input on ALSA's default device, for
 // drives that cannot play audio CDs themselves.
 const char *pcm_player_program();  // "/usr/bin/aplay"

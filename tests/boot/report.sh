@@ -11,7 +11,9 @@
 player() { systemctl show -p MainPID --value discbox.service; }
 # Runs a command in the player's mount namespace, where its disc is mounted.
 in_player() { nsenter -t "$(player)" -m -- "$@"; }
-decoder() { pidof mpg123; }
+# The oldest mpg123: the decoder the player started. With its -b buffer,
+# which the decoder wrapper passes on, mpg123 forks a buffer process too.
+decoder() { pgrep -o -x mpg123; }
 # wait_until SECONDS COMMAND...: says so when COMMAND has not succeeded in time.
 wait_until() {
   tries=$(($1 * 5))

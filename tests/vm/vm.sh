@@ -109,7 +109,7 @@ vm_build_static() {
   VM_BUILD=$VM_CACHE/player-build
   echo "building static: $*"
   if ! { cmake -S "$vm_dir/../.." -B "$VM_BUILD" -G Ninja -DDISCBOX_STATIC=ON \
-    -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=ON >"$log" 2>&1 &&
+    -DDISCBOX_DECODER=/bin/mpg123 -DDISCBOX_BUILD_TESTS=OFF -DDISCBOX_BUILD_BENCH=ON >"$log" 2>&1 &&
     cmake --build "$VM_BUILD" -j 2 --target "$@" >>"$log" 2>&1; }; then
     cat "$log" >&2
     return 1

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "mkdisc/disc_plan.h"
+#include "mkdisc/music_title.h"
 
 namespace mkdisc {
 
@@ -17,11 +18,11 @@ namespace fs = std::filesystem;
 
 const char text_file[] = "Liner notes\n\nRecorded in one afternoon. Not an MPEG frame.\n";
 
-// `title`: the file's number among the disc's titles, from 1.
-std::vector<std::uint8_t> file_bytes(const planned_file &file, const title_options &options,
-                                     std::uint32_t seed, unsigned int title) {
+std::vector<std::uint8_t> plain_file_bytes(const planned_file &file, const title_options &options,
+                                           std::uint32_t seed, unsigned int title) {
   switch (file.kind) {
     case file_kind::title: {
+      if (options.music) return {};
       title_options own = options;
       own.frames = file.frames;
       if (options.stamp != 0) own.stamp = title;
@@ -39,6 +40,17 @@ std::vector<std::uint8_t> file_bytes(const planned_file &file, const title_optio
     }
   }
   return {};
+}
+
+// `title`: the file's number among the disc's titles, from 1, which is
+// also the number of its piece of music.
+bool file_bytes(const planned_file &file, const title_options &options, std::uint32_t seed,
+                unsigned int title, std::vector<std::uint8_t> &bytes, std::string &error) {
+  bytes = plain_file_bytes(file, options, seed, title);
+  if (file.kind != file_kind::title || !options.music) return true;
+  title_options own = options;
+  own.frames = file.frames;
+  return music_title_bytes(own, file.names, title, bytes, error);
 }
 
 bool write_file(const fs::path &path, const std::vector<std::uint8_t> &bytes, std::string &error) {
@@ -91,7 +103,11 @@ bool write_disc(const std::string &folder, const disc_plan &plan, const title_op
       error = path.parent_path().string() + ": " + failure.message();
       return false;
     }
-    if (!write_file(path, file_bytes(file, options, ++file_seed, titles), error)) return false;
+    std::vector<std::uint8_t> bytes;
+    if (!file_bytes(file, options, ++file_seed, titles, bytes, error) ||
+        !write_file(path, bytes, error)) {
+      return false;
+    }
   }
   return true;
 }

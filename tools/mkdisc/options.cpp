@@ -50,6 +50,11 @@ Titles:
                        in the order titles are written) and the frame's index
                        in two bytes, so that frame-runs can tell which frames
                        a decoder received
+  --music              titles of music instead of silence, each a short piece
+                       of its own (the N-th title's key note N-1 semitones
+                       above C3, three octaves round), encoded by lame (which
+                       must be installed); MPEG-1 Layer III at 44100 Hz, the
+                       junk and partial-tail options do not apply
 
 Other entries:
   --non-titles         put into every album folder a text file, a file of
@@ -153,6 +158,7 @@ bool is_flag(const std::string &option, command_line &c) {
   if (option == "--plain-names") return c.layout.human_names = false, true;
   if (option == "--vary") return c.layout.vary_frames = true, true;
   if (option == "--tag") return c.title.tag = true, true;
+  if (option == "--music") return c.title.music = true, true;
   if (option == "--stamp") return c.title.stamp = 1, true;
   if (option == "--id3v2-footer") return c.title.id3v2 = c.title.id3v2_footer = true, true;
   if (option == "--non-titles") return c.layout.non_titles = true, true;
@@ -191,6 +197,11 @@ bool parse_command_line(int argc, char **argv, command_line &command, std::strin
   if (command.title.frames == 0 && command.title.partial_tail == 0 &&
       command.title.insertions.empty()) {
     return error = "--frames 0 makes empty titles", false;
+  }
+  const title_options &t = command.title;
+  if (t.music && (t.version != mpeg_version::mpeg_1 || t.layer != 3 || t.sample_rate != 44100 ||
+                  t.frames == 0)) {
+    return error = "--music makes MPEG-1 Layer III titles at 44100 Hz of one frame or more", false;
   }
   return true;
 }

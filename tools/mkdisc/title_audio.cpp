@@ -175,6 +175,15 @@ std::vector<std::uint8_t> silent_frame(unsigned int bitrate, bool padded) {
   return silent_frame(layer3_at_44100(bitrate), padded);
 }
 
+std::vector<std::uint8_t> tagged_title(const std::vector<std::uint8_t> &frames,
+                                       const title_options &options, const title_names &names) {
+  std::vector<std::uint8_t> out;
+  if (options.id3v2) append_id3v2(out, options, names);
+  out.insert(out.end(), frames.begin(), frames.end());
+  if (options.tag) append_tag_block(out, names);
+  return out;
+}
+
 std::vector<std::uint8_t> title_bytes(const title_options &options, const title_names &names,
                                       std::uint32_t seed) {
   std::mt19937 random(seed);

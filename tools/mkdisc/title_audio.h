@@ -44,6 +44,9 @@ struct title_options : frame_format {
   // byte) and the frame's index (two bytes, high first), so that the stream
   // a decoder received tells which frames came in which order.
   unsigned int stamp = 0;
+  // Music instead of silent frames: each title a piece of its own (see
+  // music_title.h); frames, format and tags as above, the damage not.
+  bool music = false;
 };
 
 struct title_names {
@@ -67,6 +70,10 @@ bool read_frame_format(const std::uint8_t header[4], frame_format &format, bool 
 // The whole file. `seed` makes random junk bytes repeatable.
 std::vector<std::uint8_t> title_bytes(const title_options &options, const title_names &names,
                                       std::uint32_t seed);
+
+// `frames` with the tags `options` asks for around them.
+std::vector<std::uint8_t> tagged_title(const std::vector<std::uint8_t> &frames,
+                                       const title_options &options, const title_names &names);
 
 // One frame: header and all-zero side information and main data. A format
 // that no header can describe throws std::invalid_argument.
