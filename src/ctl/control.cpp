@@ -12,6 +12,7 @@
 #include "audio/cd.h"
 #include "ctl/ctl.h"
 #include "ctl/key_channel.h"
+#include "ctl/rom_setting.h"
 #include "ctl/texts.h"
 #include "lcd/lcd.h"
 #include "lcd/port_access.h"
@@ -43,6 +44,7 @@ void start_up() {
   // a pipe or a log file.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   std::fputs(text_started, stdout);
+  choose_rom_from_environment();
   if (pipe(pipe_keyboard) != 0) {
     std::fputs(text_unable_to_create_pipe, stdout);
     std::exit(1);
