@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "emu/glass.h"
+
 namespace sim {
 
 struct emulated_disc {
@@ -54,6 +56,8 @@ struct machine_configuration {
   // takes `stall_milliseconds` longer. 0: never.
   int stall_milliseconds = 0;
   double stall_every_seconds = 0;
+  // The display module's character ROM: what its glass shows for a code.
+  glass_rom lcd_rom = glass_rom::a00;
 };
 
 machine_configuration &machine_config();

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "ctl/rom_setting.h"
 #include "util/unique_handle.h"
 
 namespace sim {
@@ -26,13 +27,12 @@ constexpr char usage[] =
     "                   [--floppy DIR]\n"
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
     "                   [--parport claimable|held|forbidden|absent]\n"
-    "                   [--drive-stall MS/SECONDS] [DISC ...]\n"
+    "                   [--drive-stall MS/SECONDS] [--lcd-rom A00|A02] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
     "lines go to standard output. On a terminal the display is drawn at the top,\n"
-    "as a module with the common character ROM (A00) shows it, and Ctrl-C ends\n"
-    "the simulation.\n"
+    "as a module with its character ROM shows it, and Ctrl-C ends the simulation.\n"
     "\n"
     "DISC is one of\n"
     "  FOLDER              an MP3 data disc whose root is FOLDER\n"
@@ -60,7 +60,10 @@ constexpr char usage[] =
     "                      claimable (default), held by another driver, there\n"
     "                      but forbidden to the player, or absent\n"
     "  --drive-stall MS/SECONDS  the first audio read after every SECONDS seconds\n"
-    "                      takes MS milliseconds longer (a scratch, a re-spin)\n";
+    "                      takes MS milliseconds longer (a scratch, a re-spin)\n"
+    "  --lcd-rom A00|A02   the display module's character ROM, which the player\n"
+    "                      is told as LCD_ROM (default: the ROM that LCD_ROM\n"
+    "                      names, else the build's)\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -166,6 +169,18 @@ std::string default_pcm_player() {
   return "/usr/bin/aplay";
 }
 
+glass_rom glass_of(const lcd_rom::character_rom &rom) {
+  return &rom == &lcd_rom::a02 ? glass_rom::a02 : glass_rom::a00;
+}
+
+// Without --lcd-rom the module is the one the player will take.
+void set_module_rom(sim_options &options) {
+  const lcd_rom::character_rom *rom = options.lcd_rom != nullptr
+                                          ? lcd_rom::named(options.lcd_rom)
+                                          : rom_named_by_setting(std::getenv(rom_setting_name));
+  options.machine.lcd_rom = glass_of(rom != nullptr ? *rom : lcd_rom::built_in());
+}
+
 std::string default_decoder() {
   const std::string here = folder_of_this_program();
   for (const std::string &frame_sink :
@@ -222,6 +237,10 @@ int parse_options(int argc, char **argv, sim_options &options) {
         options.run_for_seconds = seconds;
       else
         machine.swap_delay_seconds = seconds;
+    } else if (argument == "--lcd-rom" && has_value) {
+      const lcd_rom::character_rom *rom = lcd_rom::named(argv[++i]);
+      if (rom == nullptr) return fail("not a character ROM (A00 or A02): " + std::string(argv[i]));
+      options.lcd_rom = rom->name;
     } else if (argument.starts_with("--")) {
       return fail("unknown option or missing value: " + std::string(argument));
     } else if (argument == "blank") {
@@ -244,6 +263,7 @@ int parse_options(int argc, char **argv, sim_options &options) {
     }
   }
   if (machine.discs.empty()) add_demo_discs(machine);
+  set_module_rom(options);
   return -1;
 }
 
