@@ -4,6 +4,7 @@
 // behave as with a drive that plays itself. Tracks of 2 seconds hold 150
 // sectors each.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -38,7 +39,7 @@ class DigitalPlayback : public machine_fixture {
     sim::drive_end_stall();  // a test that failed may leave the reader stalled
     player.reset();          // ends the stream and the sink
     for (const char *name : {"PCM_SINK_OUTPUT", "PCM_SINK_PID_FILE", "PCM_SINK_PACE",
-                             "PCM_SINK_SPEED", "PCM_SINK_UNDERRUNS"}) {
+                             "PCM_SINK_SPEED", "PCM_SINK_UNDERRUNS", "SOUND_DEVICE"}) {
       unsetenv(name);
     }
     machine_fixture::TearDown();
@@ -122,6 +123,37 @@ TEST_F(DigitalPlayback, RefusedPlayIsStreamedSectorExactFromTheDisc) {
   EXPECT_EQ(runs, (sector_lines{"1:0-149", "2:0-149", "3:0-149"}));
   EXPECT_EQ(sinks().size(), 1u);
   EXPECT_EQ(count_starting(drive_log(), "READAUDIO 00:02:00 x4"), 1u);
+}
+
+// The sound device the box's settings name (SOUND_DEVICE) reaches the PCM
+// player as the one argument after -D, whatever it holds, and its
+// environment as it reaches the decoder's, privileges dropped; unset or
+// empty, the player takes ALSA's default.
+TEST_F(DigitalPlayback, SoundDeviceReachesThePlayerAsOneArgument) {
+  const std::string arguments = path("arguments");
+  const std::string stand_in =
+      write_file("aplay", "#!/bin/sh\nprintf '%s\\n' \"$@\" \"env=$SOUND_DEVICE\" >>" + arguments +
+                              "\nexec cat >/dev/null\n");
+  ASSERT_EQ(chmod(stand_in.c_str(), 0755), 0);
+  sim::machine_config().pcm_player = stand_in;
+  const std::string device = "plughw:CARD=PCH,DEV=0 $(touch x) `id`;";
+  const std::vector<std::string> common = {"-q",    "-t", "raw", "-f", "cd", "--buffer-time",
+                                           "150000"};
+  struct {
+    const char *value;
+    std::vector<std::string> tail;
+  } settings[] = {{device.c_str(), {"-D", device, "-", "env=" + device}}, {"", {"-", "env="}}};
+  std::vector<std::string> expected;
+  for (const auto &setting : settings) {
+    setenv("SOUND_DEVICE", setting.value, 1);
+    cd &drive = start({audio_disc({2})});
+    ASSERT_EQ(drive.play(1, 1), 1);
+    expected.insert(expected.end(), common.begin(), common.end());
+    expected.insert(expected.end(), setting.tail.begin(), setting.tail.end());
+    EXPECT_TRUE(eventually([&] { return read_lines(arguments).size() >= expected.size(); }));
+    player.reset();
+  }
+  EXPECT_EQ(read_lines(arguments), expected);
 }
 
 TEST_F(DigitalPlayback, StatusIsTheStreamsAndCompletionIsReportedOnce) {

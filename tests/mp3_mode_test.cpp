@@ -349,4 +349,32 @@ TEST_F(Mp3ModeTest, DisplayLogReadsNamesAsWritten) {
   EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
 }
 
+// A module with ROM A02: the simulator's glass is that module's, and the
+// player, told so through LCD_ROM over what the environment said, sends
+// Latin-1 from the ROM and draws only what A02 lacks: Ø, whose code there
+// shows Φ.
+TEST_F(Mp3ModeTest, DisplayLogOfAnA02ModuleReadsNamesAsWritten) {
+  mkdisc::title_options titles;
+  titles.frames = 5;
+  const std::string folder = disc("disc", {"Øystein Sevåg/Caffè Grieg/01 Ørnulf – é.mp3"}, titles);
+  const std::string log = folder_.file("display.log"), patterns = folder_.file("patterns.log");
+  auto sim = start({"--lcd-rom", "A02", "--display-log", log, "--patterns-log", patterns, folder},
+                   {"LCD_ROM=A00"});
+  ASSERT_NE(sim->wait_for("now\n"), std::string::npos) << sim->output();
+  sim->type("x");
+  ASSERT_NE(sim->wait_for("and eject 1\n"), std::string::npos) << sim->output();
+
+  const std::vector<std::string> records = read_lines(log);
+  const std::string screen = "|" + glass_line("Øystein Sevåg -- Caffè Grieg") + "|" +
+                             glass_line("01 Ørnulf - é.mp3") + "|";
+  EXPECT_NE(std::find(records.begin(), records.end(), screen), records.end()) << screen;
+  const std::string drawings = file_contents(patterns);
+  EXPECT_NE(drawings.find("0 Ø   1 "), std::string::npos) << drawings;
+  for (const char *from_rom : {"å", "è", "é"}) {
+    EXPECT_EQ(drawings.find(from_rom), std::string::npos) << from_rom << "\n" << drawings;
+  }
+  EXPECT_EQ(sim->count("LCD_ROM"), 0u) << sim->output();
+  EXPECT_FALSE(has_sanitizer_report(sim->errors())) << sim->errors();
+}
+
 }  // namespace

@@ -1,18 +1,21 @@
 // Names on the display as a person reads them: each screen the unit makes
-// is read back through the emulated module's glass (ROM A00 and the
+// is read back through the emulated module's glass (ROM A00 or A02 and the
 // emulator's own table of drawn letters), so a wrong ROM code, a pattern
 // that draws another letter or a stand-in the ROM shows otherwise all read
-// wrong here.
+// wrong here. The ROM itself is a setting the player reads at start.
 #include "lcd/name_cells.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "ctl/rom_setting.h"
 #include "emu/glass.h"
 #include "lcd/plain_letters.h"
 #include "support/glass_text.h"
+#include "support/stdout_tap.h"
 
 namespace {
 
@@ -28,8 +31,9 @@ std::ostream &operator<<(std::ostream &out, const shown_lines &shown) {
   return out << "|" << shown.line1 << "|" << shown.line2 << "|";
 }
 
-// The screen's lines as the glass shows them once its patterns are loaded.
-shown_lines shown(const screen_cells &screen) {
+// The screen's lines as the glass of a module with `rom` shows them once
+// its patterns are loaded.
+shown_lines shown(const screen_cells &screen, sim::glass_rom rom = sim::glass_rom::a00) {
   sim::character_generator_ram generator{};
   for (std::size_t slot = 0; slot < screen.patterns.size(); ++slot) {
     for (int row = 0; row < sim::pattern_rows; ++row) {
@@ -37,8 +41,8 @@ shown_lines shown(const screen_cells &screen) {
     }
   }
   shown_lines read;
-  for (const char code : screen.lines[0]) read.line1 += sim::glass_cell(code, generator);
-  for (const char code : screen.lines[1]) read.line2 += sim::glass_cell(code, generator);
+  for (const char code : screen.lines[0]) read.line1 += sim::glass_cell(code, generator, rom);
+  for (const char code : screen.lines[1]) read.line2 += sim::glass_cell(code, generator, rom);
   return read;
 }
 
@@ -142,34 +146,52 @@ TEST(NameCellsTest, ALineHoldsFortyCellsNotFortyBytes) {
   EXPECT_EQ(shown(thirty_eight + "ẞ"), (shown_lines{thirty_eight + "SS", ""}));
 }
 
-// Every character of the Latin blocks, the common signs and the half-width
-// katakana, alone on a line, shows as itself, its stand-in or "?": never as
-// another ROM glyph or an unknown pattern.
+// Every character of the Latin, Greek and Cyrillic blocks, the common signs
+// and arrows and the half-width katakana, alone on a line, shows as itself,
+// its stand-in or "?" on a module of either ROM: never as another ROM glyph
+// (A02's Φ for Ø) or an unknown pattern.
 TEST(NameCellsTest, EveryCharacterShowsAsItselfItsStandInOrAQuestionMark) {
   std::vector<char32_t> characters;
   for (char32_t c = 0x20; c < 0x250; ++c) characters.push_back(c);
+  for (char32_t c = 0x370; c < 0x460; ++c) characters.push_back(c);
   for (char32_t c = 0x1EA0; c < 0x1EFA; ++c) characters.push_back(c);
-  for (char32_t c = 0x2000; c < 0x2200; ++c) characters.push_back(c);
+  for (char32_t c = 0x2000; c < 0x2400; ++c) characters.push_back(c);
+  for (char32_t c = 0x25A0; c < 0x2700; ++c) characters.push_back(c);
   for (char32_t c = 0xFF61; c < 0xFFA0; ++c) characters.push_back(c);
   // One glyph of the ROM stands for two characters.
   const std::pair<char32_t, const char *> same_glyph[] = {{U'μ', "µ"}, {U'･', "·"}, {U'ﾟ', "°"}};
-  for (const char32_t c : characters) {
-    const screen_cells screen = screen_of(utf8(c), "", lcd_rom::a00);
-    std::string expected = utf8(c);
-    if (!lcd_rom::code_of(lcd_rom::a00, c) && !letter_patterns::pattern_of(c)) {
-      const char *plain = plain_letters::plain_of(c);
-      expected = plain != nullptr ? plain : "?";
+  const std::pair<const lcd_rom::character_rom &, sim::glass_rom> modules[] = {
+      {lcd_rom::a00, sim::glass_rom::a00}, {lcd_rom::a02, sim::glass_rom::a02}};
+  for (const auto &[rom, glass] : modules) {
+    for (const char32_t c : characters) {
+      const screen_cells screen = screen_of(utf8(c), "", rom);
+      std::string expected = utf8(c);
+      if (!lcd_rom::code_of(rom, c) && !letter_patterns::pattern_of(c)) {
+        const char *plain = plain_letters::plain_of(c);
+        expected = plain != nullptr ? plain : "?";
+      }
+      for (const auto &[character, glyph] : same_glyph) {
+        if (c == character && lcd_rom::code_of(rom, c)) expected = glyph;
+      }
+      EXPECT_EQ(shown(screen, glass).line1, expected)
+          << rom.name << " U+" << std::hex << std::uint32_t{c};
     }
-    for (const auto &[character, glyph] : same_glyph) {
-      if (c == character) expected = glyph;
-    }
-    EXPECT_EQ(shown(screen).line1, expected) << "U+" << std::hex << std::uint32_t{c};
   }
 }
 
 // A module with ROM A02 carries Latin-1 at its own codes: only letters
-// beyond it are drawn, and `\` and `~` are plain ASCII there.
+// beyond it are drawn, and `\` and `~` are plain ASCII there. Its 0xD8 is
+// Φ, so Ø is drawn; ® is its own 0xAE.
 TEST(NameCellsTest, A02ModulesShowLatin1FromTheRom) {
+  const screen_cells norwegian = screen_of("Øystein Sevåg -- Ørnulf®", "Café ø.mp3", lcd_rom::a02);
+  EXPECT_EQ(shown(norwegian, sim::glass_rom::a02),
+            (shown_lines{"Øystein Sevåg -- Ørnulf®", "Café ø.mp3"}));
+  EXPECT_EQ(norwegian.lines[0].substr(0, 3), "\x08ys");
+  EXPECT_EQ(norwegian.lines[0].back(), '\xAE');
+  EXPECT_EQ(norwegian.lines[1], "Caf\xE9 \xF8.mp3");
+  ASSERT_EQ(norwegian.patterns.size(), 1u);
+  EXPECT_EQ(norwegian.patterns[0], *letter_patterns::pattern_of(U'Ø'));
+
   const screen_cells screen = screen_of("Mötley Crüe -- Ärger in Åre", "Łódź \\~", lcd_rom::a02);
   EXPECT_EQ(screen.lines[0],
             "M\xF6tley Cr\xFC"
@@ -179,6 +201,28 @@ TEST(NameCellsTest, A02ModulesShowLatin1FromTheRom) {
             "d\x09 \\~");
   ASSERT_EQ(screen.patterns.size(), 2u);
   EXPECT_EQ(screen.patterns[0], *letter_patterns::pattern_of(U'Ł'));
+}
+
+// The module's ROM is the box's setting LCD_ROM, read at start: unset or
+// blank is the build's ROM without a word; a name is taken in either case
+// and with the blanks and carriage return a file edited elsewhere leaves;
+// anything else is one console line, its value escaped, and the build's ROM.
+TEST(RomSetting, UnknownValueIsOneLineAndTheBuildsRom) {
+  stdout_tap console;
+  const lcd_rom::character_rom &fallback = lcd_rom::built_in();
+  EXPECT_EQ(&rom_of_setting(nullptr), &fallback);
+  EXPECT_EQ(&rom_of_setting(" \r"), &fallback);
+  EXPECT_EQ(&rom_of_setting("A00"), &lcd_rom::a00);
+  EXPECT_EQ(&rom_of_setting(" a02\r\n"), &lcd_rom::a02);
+  EXPECT_EQ(&rom_of_setting("A02 European"), &fallback);
+  EXPECT_EQ(&rom_of_setting("A2\x1b[2J"), &fallback);
+  std::fflush(stdout);
+  const std::string lines =
+      std::string("LCD_ROM=A02 European is neither A00 nor A02: the display takes ") +
+      fallback.name + "\nLCD_ROM=A2\\x1b[2J is neither A00 nor A02: the display takes " +
+      fallback.name + "\n";
+  EXPECT_TRUE(console.wait_for(lines)) << console.text();
+  EXPECT_EQ(console.text(), lines);
 }
 
 }  // namespace

@@ -35,9 +35,10 @@ struct replayed {
   std::uint64_t busy = 0;
 };
 
-replayed replay_all(const std::vector<std::string> &trace) {
+replayed replay_all(const std::vector<std::string> &trace,
+                    sim::glass_rom rom = sim::glass_rom::a00) {
   std::ostringstream out;
-  port_replay::replay display(out);
+  port_replay::replay display(out, rom);
   long number = 0;
   for (const std::string &line : trace) {
     port_replay::traced_write write;
@@ -103,6 +104,22 @@ TEST_F(PortReplayTest, WritesThatComeTooFastAreReportedAndLost) {
   int reported = 0;
   for (const std::string &line : result.lines) reported += line.rfind("!! busy ", 0) == 0;
   EXPECT_EQ(static_cast<std::uint64_t>(reported), result.busy);
+}
+
+// The glass read is that of the module's ROM: the same codes show A02's
+// glyphs when replayed for an A02 module (0xD8 is Φ there, 0xE4 ä), A00's
+// otherwise.
+TEST_F(PortReplayTest, CodesReadAsTheGlyphsOfTheModulesRom) {
+  testing::internal::CaptureStdout();
+  lcd_set_string(base, "\xD8\xF8\xE4", 2);
+  testing::internal::GetCapturedStdout();
+  std::vector<std::string> trace;
+  for (const sim::logged_write &write : sim::port_writes()) trace.push_back(trace_line(write));
+  // The string overwrites the start of line 2, "scan CD content...".
+  const std::string a02 = replay_all(trace, sim::glass_rom::a02).lines.back();
+  EXPECT_NE(a02.find("|Φøän CD content"), std::string::npos) << a02;
+  const std::string a00 = replay_all(trace).lines.back();
+  EXPECT_NE(a00.find("|ﾘx̄µn CD content"), std::string::npos) << a00;
 }
 
 TEST(PortReplayTrace, LinesWithoutTimeStampOrNumbersAreNotWrites) {

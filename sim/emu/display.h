@@ -26,8 +26,8 @@ namespace sim {
 
 inline constexpr int display_columns = 40;
 
-// The two lines as a person reads them on the glass of an A00 module
-// (glass.h): display_columns cells each, in UTF-8; blanks when the display
+// The two lines as a person reads them on the glass of the module, A00 or
+// A02 (glass.h): display_columns cells each, in UTF-8; blanks when the display
 // is off.
 struct display_snapshot {
   std::string line1;

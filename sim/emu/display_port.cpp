@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "emu/display_cable.h"
-#include "emu/glass.h"
 
 namespace sim {
 
@@ -52,13 +51,14 @@ screen_contents display_port::screen() const {
   controller_.shown_line(1, shown.codes[0]);
   controller_.shown_line(2, shown.codes[1]);
   shown.generator_ram = controller_.generator_ram();
+  shown.rom = rom_;
   return shown;
 }
 
 std::string screen_contents::line(int number) const {
   std::string cells;
   for (const char code : codes[number == 1 ? 0 : 1]) {
-    cells += glass_cell(static_cast<unsigned char>(code), generator_ram);
+    cells += glass_cell(static_cast<unsigned char>(code), generator_ram, rom);
   }
   return cells;
 }
@@ -69,7 +69,8 @@ std::string screen_contents::whole() const { return "|" + line(1) + "|" + line(2
 // codes or the patterns did change, and a changed pattern no cell shows
 // changes nothing.
 bool screen_contents::operator==(const screen_contents &other) const {
-  if (std::memcmp(codes, other.codes, sizeof codes) == 0 && generator_ram == other.generator_ram) {
+  if (std::memcmp(codes, other.codes, sizeof codes) == 0 && generator_ram == other.generator_ram &&
+      rom == other.rom) {
     return true;
   }
   return whole() == other.whole();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "emu/glass.h"
 #include "emu/hd44780.h"
 
 namespace sim {
@@ -23,6 +24,7 @@ namespace sim {
 struct screen_contents {
   char codes[2][hd44780::columns];
   character_generator_ram generator_ram;
+  glass_rom rom = glass_rom::a00;  // the module's, which the codes are read in
 
   // Line 1 or 2 as the glass shows it: hd44780::columns cells in UTF-8.
   std::string line(int number) const;
@@ -44,7 +46,7 @@ class display_port {
   // inverts bit 7 (Busy).
   static constexpr unsigned char idle_status = 0x7F;
 
-  display_port() { power_on(0); }
+  explicit display_port(glass_rom rom = glass_rom::a00) : rom_(rom) { power_on(0); }
 
   // The port's registers and the controller as they come up, the pins
   // driven from those registers at `now_nanoseconds`.
@@ -64,6 +66,7 @@ class display_port {
  private:
   void drive(std::int64_t now_nanoseconds);
 
+  glass_rom rom_;
   hd44780 controller_;
   unsigned char data_register_ = 0;
   unsigned char control_register_ = power_on_control;

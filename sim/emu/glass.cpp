@@ -20,8 +20,9 @@ dot_pattern slot_pattern(const character_generator_ram &generator_ram, unsigned 
 
 }  // namespace
 
-const char *glass_cell(unsigned char code, const character_generator_ram &generator_ram) {
-  if (code > last_slot_code) return a00_glyph(code);
+const char *glass_cell(unsigned char code, const character_generator_ram &generator_ram,
+                       glass_rom rom) {
+  if (code > last_slot_code) return rom == glass_rom::a02 ? a02_glyph(code) : a00_glyph(code);
   return drawn_letter(slot_pattern(generator_ram, code & slot_bits));
 }
 

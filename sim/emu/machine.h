@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "emu/glass.h"
+
 namespace sim {
 
 struct emulated_disc {
@@ -64,6 +66,8 @@ struct machine_configuration {
     int milliseconds = 0;
   };
   std::vector<scratch> scratches;
+  // The display module's character ROM: what its glass shows for a code.
+  glass_rom lcd_rom = glass_rom::a00;
 };
 
 machine_configuration &machine_config();

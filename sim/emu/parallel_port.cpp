@@ -102,6 +102,7 @@ void reset_display_emulator() {
   reset_parport_device();
   port_state &port = state();
   std::lock_guard lock(port.mutex);
+  port.display = display_port(machine_config().lcd_rom);
   port.display.power_on(util::monotonic_ns());
   port.access_refused = false;
   port.patterns_logged = false;

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "ctl/rom_setting.h"
 #include "util/unique_handle.h"
 
 namespace sim {
@@ -27,13 +28,13 @@ constexpr char usage[] =
     "                   [--data-only-drive] [--no-analog-audio] [--pcm-output PATH]\n"
     "                   [--parport claimable|held|forbidden|absent]\n"
     "                   [--drive-stall MS/SECONDS]\n"
-    "                   [--drive-scratch TRACK:FROM-TO/MS ...] [--sound] [DISC ...]\n"
+    "                   [--drive-scratch TRACK:FROM-TO/MS ...] [--sound]\n"
+    "                   [--lcd-rom A00|A02] [DISC ...]\n"
     "\n"
     "Runs the discbox player on an emulated machine: a 2x40 display, a CD drive\n"
     "and a floppy drive. Keys come from standard input, the player's console\n"
     "lines go to standard output. On a terminal the display is drawn at the top,\n"
-    "as a module with the common character ROM (A00) shows it, and Ctrl-C ends\n"
-    "the simulation.\n"
+    "as a module with its character ROM shows it, and Ctrl-C ends the simulation.\n"
     "\n"
     "DISC is one of\n"
     "  FOLDER              an MP3 data disc whose root is FOLDER\n"
@@ -68,7 +69,10 @@ constexpr char usage[] =
     "  --sound             play out loud on the PC's sound output (ALSA's default\n"
     "                      device, or SOUND_DEVICE): MP3 titles through mpg123,\n"
     "                      digitally read CDs through aplay, and the drive's own\n"
-    "                      analog output while it plays an audio CD\n";
+    "                      analog output while it plays an audio CD\n"
+    "  --lcd-rom A00|A02   the display module's character ROM, which the player\n"
+    "                      is told as LCD_ROM (default: the ROM that LCD_ROM\n"
+    "                      names, else the build's)\n";
 
 int fail(const std::string &problem) {
   std::fprintf(stderr, "discbox-sim: %s\n\n%s", problem.c_str(), usage);
@@ -205,6 +209,18 @@ std::string default_pcm_player() {
   return "/usr/bin/aplay";
 }
 
+glass_rom glass_of(const lcd_rom::character_rom &rom) {
+  return &rom == &lcd_rom::a02 ? glass_rom::a02 : glass_rom::a00;
+}
+
+// Without --lcd-rom the module is the one the player will take.
+void set_module_rom(sim_options &options) {
+  const lcd_rom::character_rom *rom = options.lcd_rom != nullptr
+                                          ? lcd_rom::named(options.lcd_rom)
+                                          : rom_named_by_setting(std::getenv(rom_setting_name));
+  options.machine.lcd_rom = glass_of(rom != nullptr ? *rom : lcd_rom::built_in());
+}
+
 std::string default_decoder() {
   const std::string here = folder_of_this_program();
   for (const std::string &frame_sink :
@@ -267,6 +283,10 @@ int parse_options(int argc, char **argv, sim_options &options) {
         machine.swap_delay_seconds = seconds;
     } else if (argument == "--sound") {
       options.sound = true;
+    } else if (argument == "--lcd-rom" && has_value) {
+      const lcd_rom::character_rom *rom = lcd_rom::named(argv[++i]);
+      if (rom == nullptr) return fail("not a character ROM (A00 or A02): " + std::string(argv[i]));
+      options.lcd_rom = rom->name;
     } else if (argument.starts_with("--")) {
       return fail("unknown option or missing value: " + std::string(argument));
     } else if (argument == "blank") {
@@ -289,6 +309,7 @@ int parse_options(int argc, char **argv, sim_options &options) {
     }
   }
   if (machine.discs.empty()) add_demo_discs(machine);
+  set_module_rom(options);
   return -1;
 }
 

@@ -11,6 +11,9 @@ struct sim_options {
   machine_configuration machine;  // discs, logs, floppy, decoder (mount points are set later)
   double run_for_seconds = 0;     // 0: run until Ctrl-C or a signal
   bool sound = false;             // play out loud on the PC's sound output
+  // --lcd-rom: the ROM the player is told (LCD_ROM) along with the module's;
+  // null: the player reads LCD_ROM from the simulator's environment.
+  const char *lcd_rom = nullptr;
 };
 
 // Parses argv into `options`. On a bad command line prints the problem and

@@ -22,10 +22,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "console/key_channel.h"
 #include "ctl/ctl.h"
+#include "ctl/rom_setting.h"
 #include "emu/drive.h"
 #include "program/decoder_feed.h"
 #include "program/front_status.h"
@@ -86,6 +88,8 @@ void set_up_machine(sim_options &options, const scratch_folder &scratch, int dis
   options.machine.cdrom_mount_point = scratch.path() + "/cdrom";
   options.machine.floppy_mount_point = scratch.path() + "/floppy";
   options.machine.display_event_fd = display_events;
+  // The player, a child, reads its setting from the environment it inherits.
+  if (options.lcd_rom != nullptr) setenv(rom_setting_name, options.lcd_rom, 1);
   machine_config() = options.machine;
   reset_machine();
 }

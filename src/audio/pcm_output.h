@@ -1,7 +1,8 @@
 // The PCM player: an external program that plays raw CD audio (16-bit
 // little-endian stereo at 44 100 Hz) from its standard input on ALSA's
 // default device, so that systems with PulseAudio or PipeWire play through
-// their ALSA plugin. Digital playback of audio CDs writes into it.
+// their ALSA plugin, or on the device SOUND_DEVICE names (`-D DEVICE`). Digital playback of audio
+// CDs writes into it.
 //
 // One object owns one process and the write end of its pipe. The pipe is
 // kept small, so that little audio waits between the drive and the player.

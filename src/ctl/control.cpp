@@ -13,6 +13,7 @@
 #include "console/key_channel.h"
 #include "console/texts.h"
 #include "ctl/ctl.h"
+#include "ctl/rom_setting.h"
 #include "lcd/lcd.h"
 #include "lcd/port_access.h"
 #include "mp3/mp3_mode.h"
@@ -44,6 +45,7 @@ void start_up() {
   // a pipe or a log file.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   std::fputs(text_started, stdout);
+  choose_rom_from_environment();
   if (pipe(pipe_keyboard) != 0) {
     std::fputs(text_unable_to_create_pipe, stdout);
     std::exit(1);

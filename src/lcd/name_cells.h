@@ -41,6 +41,6 @@ struct screen_cells {
 };
 
 screen_cells screen_of(std::string_view line1, std::string_view line2,
-                       const lcd_rom::character_rom &rom = lcd_rom::built_in());
+                       const lcd_rom::character_rom &rom = lcd_rom::module());
 
 }  // namespace name_cells

@@ -25,7 +25,7 @@
 namespace {
 
 constexpr char usage[] =
-    "usage: pcm-sink [-q] [-t raw] [-f cd] [--buffer-time MICROSECONDS] [-]\n"
+    "usage: pcm-sink [-q] [-t raw] [-f cd] [-D DEVICE] [--buffer-time MICROSECONDS] [-]\n"
     "Reads raw CD audio from standard input into a sound card's buffer of\n"
     "MICROSECONDS (default 500000) that plays at real-time pace, and appends\n"
     "every byte received to a file. The other arguments are the PCM player's;\n"
@@ -130,7 +130,7 @@ int parse(int argc, char **argv, settings &s) {
       buffer_time = argument.substr(std::strlen("--buffer-time="));
     } else if (argument == "--buffer-time" && i + 1 < argc) {
       buffer_time = argv[++i];
-    } else if ((argument == "-t" || argument == "-f") && i + 1 < argc) {
+    } else if ((argument == "-t" || argument == "-f" || argument == "-D") && i + 1 < argc) {
       ++i;
       continue;
     } else {

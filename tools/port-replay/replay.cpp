@@ -53,7 +53,8 @@ line_kind parse_trace_line(const std::string &line, traced_write &write) {
   return line_kind::write;
 }
 
-replay::replay(std::ostream &out) : out_(out), last_shown_(port_.screen()) {}
+replay::replay(std::ostream &out, sim::glass_rom rom)
+    : out_(out), port_(rom), last_shown_(port_.screen()) {}
 
 void replay::feed(const traced_write &write, long line_number) {
   if (write.offset == mark_offset) {

@@ -42,7 +42,8 @@ line_kind parse_trace_line(const std::string &line, traced_write &write);
 //                      busy (LINE: the number given with the write)
 class replay {
  public:
-  explicit replay(std::ostream &out);
+  // `rom`: the character ROM of the module whose glass is read.
+  explicit replay(std::ostream &out, sim::glass_rom rom = sim::glass_rom::a00);
   void feed(const traced_write &write, long line_number);
   std::uint64_t busy_violations() const { return port_.controller().busy_violations(); }
 
