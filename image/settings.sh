@@ -6,9 +6,11 @@
 # KEY=VALUE lines: no value is ever expanded by a shell, and values with
 # quotes, backslashes, blanks or '$' never get that far. Anything else costs
 # the key its default and one console line; the player always starts.
-copied=/run/discbox-image/discbox.conf
-status=/run/discbox-image/card-status
-out=/run/discbox-settings
+# The two folders may be given elsewhere (tests/image/settings_test.sh).
+from=${DISCBOX_SETTINGS_FROM:-/run/discbox-image}
+out=${DISCBOX_SETTINGS_TO:-/run/discbox-settings}
+copied=$from/discbox.conf
+status=$from/card-status
 mkdir -p "$out"
 lcd_rom=
 sound_device=
@@ -62,7 +64,8 @@ mv "$out/environment.part" "$out/environment"
 if [ "$problems" -gt 0 ]; then
   more=
   [ "$problems" -gt 1 ] && more=" (and $((problems - 1)) more)"
-  used="LCD_ROM=${lcd_rom:-A00}, SOUND_DEVICE=${sound_device:-(ALSA's default)}"
+  default_sound="(ALSA's default)"
+  used="LCD_ROM=${lcd_rom:-A00}, SOUND_DEVICE=${sound_device:-$default_sound}"
   echo "settings: $first_problem$more; playing with $used"
 fi
 exit 0

@@ -89,7 +89,7 @@ xorriso -as mkisofs -quiet -R -J -o "$work/disc.iso" "$disc" 2>>"$log" || give_u
 # stop_pc (monitor "quit") or pull_plug (SIGKILL). A boot NAME leaves
 # NAME.trace (the port writes), NAME.wav (what the sound card played),
 # NAME.serial and NAME.monitor.
-system=qemu-system-x86_64
+system="qemu-system-x86_64"
 accel=${IMAGE_TEST_ACCEL:-}
 # start_pc NAME bios|uefi IMAGE [DISC]: DISC "empty" leaves the drive empty.
 start_pc() {
@@ -100,9 +100,9 @@ start_pc() {
   local qemu=("$system" -nodefaults -no-user-config -machine pc -accel "$accel"
     -smp 1 -m 512 -vga std -display none -parallel null "${VM_TRACE_OPTIONS[@]}"
     -serial "file:$work/$name.serial" -monitor "pipe:$work/monitor"
-    -device intel-hda -device hda-output,audiodev=sound
+    -device intel-hda -device "hda-output,audiodev=sound"
     -audiodev "wav,id=sound,path=$work/$name.wav"
-    -device virtio-balloon,id=balloon
+    -device "virtio-balloon,id=balloon"
     -drive "if=ide,index=2,media=cdrom$([ "$disc" = empty ] || echo ",format=raw,file=$disc")")
   if [ "$firmware" = bios ]; then
     qemu+=(-drive "if=ide,index=0,format=raw,file=$image")
@@ -111,7 +111,7 @@ start_pc() {
     qemu+=(-drive "if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE.fd"
       -drive "if=pflash,format=raw,unit=1,file=$work/vars.fd"
       -device qemu-xhci -drive "if=none,id=stick,format=raw,file=$image"
-      -device usb-storage,drive=stick,bootindex=0)
+      -device "usb-storage,drive=stick,bootindex=0")
   fi
   pc_name=$name
   pc_started=$(date +%s.%N)
@@ -291,13 +291,13 @@ stop_pc
 i386_line=""
 if [ "${IMAGE_TEST_I386:-0}" = 1 ]; then
   make_image "$work/box-i386.img" --arch i386 || give_up "scripts/make-image.sh --arch i386"
-  system=qemu-system-i386
+  system="qemu-system-i386"
   start_pc i386 bios "$work/box-i386.img"
   to_playing
   i386_ok=$?
   i386_prompt=$(prompt_seconds)
   stop_pc
-  system=qemu-system-x86_64
+  system="qemu-system-x86_64"
   vm_test "i386 image, qemu-system-i386: the prompt, and the title plays"
   vm_expect "prompt and title" test "$i386_ok" = 0
   vm_test_done
