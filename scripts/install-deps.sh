@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # the machine lacks. Safe to run again: it installs only what is missing.
-# Usage: scripts/install-deps.sh [build|test|package] [PACKAGE...]
+# Usage: scripts/install-deps.sh [build|test|package|image] [PACKAGE...]
 #   build   what scripts/run-sim.sh needs (the default); with --sound it
 #           names mpg123 and alsa-utils besides
 #   package that, plus what tests/package/run.sh needs
+#   image   the package group, plus what scripts/make-image.sh needs
 #   test    all of that, plus what scripts/test.sh needs
 #   PACKAGE further packages (the emulated-PC harness names its own)
 set -euo pipefail
@@ -23,14 +24,21 @@ test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang alsa-
 # and a fresh Debian root to install them in; systemd for systemd-analyze.
 package_packages=(build-essential dpkg-dev debhelper dh-dkms dkms fakeroot lintian debootstrap
                   systemd)
+# scripts/make-image.sh: the compressed root, the FAT settings partition
+# (written without mounting it), the partition table, and GRUB's images for
+# BIOS and for 64- and 32-bit UEFI; the test stage adds qemu's UEFI firmware.
+image_packages=(squashfs-tools dosfstools mtools fdisk cpio grub-common grub-pc-bin
+                grub-efi-amd64-bin grub-efi-ia32-bin)
 
 group=${1:-build}
 [ $# -gt 0 ] && shift
 case $group in
   build) wanted=("${build_packages[@]}") ;;
   package) wanted=("${build_packages[@]}" "${package_packages[@]}") ;;
-  test) wanted=("${build_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: scripts/install-deps.sh [build|test|package] [PACKAGE...]" >&2; exit 2 ;;
+  image) wanted=("${build_packages[@]}" "${package_packages[@]}" "${image_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${package_packages[@]}" "${image_packages[@]}"
+                "${test_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [build|test|package|image] [PACKAGE...]" >&2; exit 2 ;;
 esac
 wanted+=("$@")
 

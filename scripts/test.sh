@@ -4,7 +4,8 @@
 # the fuzz target, then builds the Debian
 # packages and installs them in a fresh Debian root, then the tests that
 # boot a real kernel in an emulated PC, then boots Debian with those
-# packages installed in the emulated PC. It ends with a summary of every stage and
+# packages installed in the emulated PC, then makes the box's disk image and
+# boots it there. It ends with a summary of every stage and
 # a last line "N passed, N failed" over the tests of the whole run, and
 # exits non-zero when any stage failed.
 set -uo pipefail
@@ -104,6 +105,13 @@ fi
 if [ -x tests/boot/run.sh ]; then
   echo "=== booted Debian"
   closing_stage "booted Debian" build/boot-run.log tests/boot/run.sh
+fi
+
+# The disk image, booted as the PC's disk by BIOS and by UEFI, through ten
+# power cuts (IMAGE_TEST_I386=1 adds the i386 image).
+if [ -x tests/image/run.sh ]; then
+  echo "=== disk image"
+  closing_stage "disk image" build/image-run.log tests/image/run.sh
 fi
 
 echo

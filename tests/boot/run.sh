@@ -316,7 +316,6 @@ vm_test_done
 # uptime at the boot step's trace mark, which ties the guest's clock to the
 # trace's; the prompt is there from the shortest start of the trace whose
 # replay shows it.
-trace_time() { sed -n "${1}s/^[0-9]*@\([0-9.]*\):.*/\1/p" "$trace"; }
 mark_line=$(awk '/parallel_ioport_write/ {
     for (i = 1; i < NF; i++) {
       if ($i == "addr") offset = $(i + 1)
@@ -324,21 +323,10 @@ mark_line=$(awk '/parallel_ioport_write/ {
     }
     if (offset == "0x07" && value == "0x01") { print NR; exit }
   }' "$trace")
-lines=$(wc -l <"$trace")
-low=1
-high=$lines
-while ((low < high)); do
-  middle=$(((low + high) / 2))
-  if [ "$(head -n "$middle" "$trace" | "$port_replay" - 2>/dev/null |
-    grep -c '^|Bitte CD einlegen\.\.\.')" -gt 0 ]; then
-    high=$middle
-  else
-    low=$((middle + 1))
-  fi
-done
+low=$(vm_trace_first_showing "$trace" "$port_replay" "Bitte CD einlegen...")
 if [ -n "$mark_line" ] && [ -n "$(fact boot uptime)" ]; then
-  awk -v mark="$(trace_time "$mark_line")" -v up="$(fact boot uptime)" \
-    -v prompt="$(trace_time "$low")" \
+  awk -v mark="$(vm_trace_time "$trace" "$mark_line")" -v up="$(fact boot uptime)" \
+    -v prompt="$(vm_trace_time "$trace" "$low")" \
     'BEGIN { printf "kernel start to \"Bitte CD einlegen...\" on the glass: %.1f s\n", prompt - (mark - up) }'
 fi
 passed=$(grep -c '^PASS' "$VM_RESULTS")

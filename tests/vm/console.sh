@@ -17,6 +17,11 @@
 # vm_step_screens DISPLAY CONSOLE STEP
 #     The screens port-replay printed (to DISPLAY) for STEP's writes, in
 #     order, one "|line 1|line 2|" a line.
+# vm_trace_first_showing TRACE REPLAY TEXT
+#     The number of the first line of TRACE by which the display, replayed
+#     by the program REPLAY (port-replay), has shown a line starting with
+#     TEXT (the trace's length when it never did).
+# vm_trace_time TRACE LINE        the host's time stamp of that line, seconds
 
 vm_console_text() {
   tr -d '\r' <"$1"
@@ -88,4 +93,23 @@ vm_port_writes() {
       if (offset == "0x07") { inside = (value == mark); next }
       if (inside) print offset, value
     }' "$1"
+}
+
+vm_trace_first_showing() {
+  local trace=$1 replay=$2 text=$3 low=1 high middle
+  high=$(wc -l <"$trace")
+  # The shortest start of the trace whose replay shows it.
+  while ((low < high)); do
+    middle=$(((low + high) / 2))
+    if head -n "$middle" "$trace" | "$replay" - 2>/dev/null | grep -qF "|$text"; then
+      high=$middle
+    else
+      low=$((middle + 1))
+    fi
+  done
+  echo "$low"
+}
+
+vm_trace_time() {
+  sed -n "${2}s/^[0-9]*@\([0-9.]*\):.*/\1/p" "$1"
 }

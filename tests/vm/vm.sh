@@ -41,6 +41,11 @@
 #       drive without a disc), --append adds kernel arguments, each --qemu
 #       adds one argument to qemu's command line (a disk, a sound card).
 #
+#   vm_trace_options TRACE
+#       Sets VM_TRACE_OPTIONS to qemu's arguments that record every write to
+#       the parallel port in TRACE, as vm_boot --trace does (for a suite
+#       that starts qemu itself, as the disk image's does).
+#
 # console.sh reads the results back, expect.sh keeps the tally.
 
 vm_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -182,6 +187,11 @@ vm_add_kernel_modules() {
   depmod -b "$root" "$VM_KVER"
 }
 
+vm_trace_options() {
+  rm -f "$1"
+  VM_TRACE_OPTIONS=(-trace parallel_ioport_write -D "$1" -msg timestamp=on)
+}
+
 vm_boot() {
   local initramfs="" console="" trace="" cdrom="" input=/dev/null append="" timeout=60 extra=()
   while (($# >= 2)); do
@@ -216,8 +226,8 @@ vm_boot() {
     qemu+=(-drive "if=ide,media=cdrom,format=raw,file=${cdrom//,/,,}")
   fi
   if [ -n "$trace" ]; then
-    rm -f "$trace"
-    qemu+=(-trace parallel_ioport_write -D "$trace" -msg timestamp=on)
+    vm_trace_options "$trace"
+    qemu+=("${VM_TRACE_OPTIONS[@]}")
   fi
   qemu+=("${extra[@]}")
   local status=0
