@@ -124,10 +124,14 @@ class SoundOutput : public ::testing::Test {
 
   // The default device takes CD audio into pcm-sink, which keeps it in the
   // recording; the plug device turns whatever a program plays into that.
+  // ALSA starts pcm-sink inside the decoder, which runs as another user when
+  // the test runs as root: a copy in the open folder is one that user can
+  // execute, wherever the build tree lies.
   std::string recording_configuration() {
+    const std::string sink = folder_.file("pcm-sink");
+    fs::copy_file(built_program("tools/pcm-sink/pcm-sink"), sink);
     return alsa_configuration(
-        "{ type plug slave { pcm { type file slave.pcm { type null } file \"|exec " +
-        built_program("tools/pcm-sink/pcm-sink") +
+        "{ type plug slave { pcm { type file slave.pcm { type null } file \"|exec " + sink +
         "\" format raw } format S16_LE rate 44100 channels 2 } }");
   }
 
