@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck source-path=SCRIPTDIR
 # Makes the box's disk image: written with dd to a disk, a CF card or a USB
 # stick, it boots an old PC (BIOS or UEFI) straight into the player.
 #
@@ -69,24 +70,12 @@ mirror=$(grep -hoE '^(URIs:|deb) +https?://[^ ]+' /etc/apt/sources.list /etc/apt
   2>/dev/null | grep -v security | head -n 1 | awk '{ print $2 }' || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
-# in_root ROOT COMMAND...: COMMAND in the chroot, in a mount namespace of its
-# own, so that /proc and apt's cache leave with it.
-in_root() {
-  local root=$1
-  shift
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
-  unshare --mount --propagation private sh -c '
-    root=$1 cache=$2
-    shift 2
-    mount -t proc proc "$root/proc" &&
-      mount --bind "$cache" "$root/var/cache/apt/archives" &&
-      chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-        DEBIAN_FRONTEND=noninteractive "$@"' sh "$root" "$archives" "$@"
-}
+# shellcheck source=in-root.sh
+. "$here/in-root.sh"
 apt_in_root() {
   local root=$1
   shift
-  in_root "$root" apt-get -o APT::Keep-Downloaded-Packages=true -y -qq \
+  in_root "$archives" "$root" apt-get -o APT::Keep-Downloaded-Packages=true -y -qq \
     --no-install-recommends "$@"
 }
 
@@ -148,7 +137,7 @@ if [ "$bare" = no ]; then
       (cd "$build/discbox-$version" && dpkg-buildpackage -B -us -uc -j2) >>"$log" 2>&1 ||
         fail "dpkg-buildpackage"
     else
-      in_root "$build_root" sh -c "cd /build/discbox-$version && dpkg-buildpackage -B -us -uc -j2" \
+      in_root "$archives" "$build_root" sh -c "cd /build/discbox-$version && dpkg-buildpackage -B -us -uc -j2" \
         >>"$log" 2>&1 || fail "dpkg-buildpackage in the $arch root"
     fi
     player_deb=$(ls "$build"/discbox_*_"$arch".deb | head -n 1)
@@ -175,7 +164,7 @@ kver=$(ls "$root/lib/modules" | head -n 1)
 # package without installing it.
 mkdir -p "$work/busybox"
 (cd "$work/busybox" && rm -f ./*.deb) || true
-in_root "$root" sh -c 'cd /tmp && apt-get download -qq busybox-static' >>"$log" 2>&1 ||
+in_root "$archives" "$root" sh -c 'cd /tmp && apt-get download -qq busybox-static' >>"$log" 2>&1 ||
   fail "apt-get download busybox-static"
 rm -rf "$work/busybox"
 dpkg-deb -x "$root"/tmp/busybox-static_*.deb "$work/busybox"
@@ -189,7 +178,7 @@ rm -rf "$moddir"/net "$moddir"/drivers/{net,gpu,media,infiniband,staging,iio,blu
   "$moddir"/drivers/{mtd,hwmon,thunderbolt,nvme,gnss,fpga,w1,edac,crypto,platform/chrome} \
   "$moddir"/fs/{btrfs,xfs,ocfs2,nfs,nfsd,ceph,cifs,smb,gfs2,f2fs,jfs,reiserfs,nilfs2,ubifs,dlm} \
   "$moddir"/fs/{afs,coda,orangefs,9p,erofs,bcachefs}
-in_root "$root" depmod "$kver" >>"$log" 2>&1 || fail "depmod"
+in_root "$archives" "$root" depmod "$kver" >>"$log" 2>&1 || fail "depmod"
 rm -rf "$root"/var/lib/apt/lists/* "$root"/var/cache/apt/*.bin "$root"/usr/share/doc/*/changelog* \
   "$root"/usr/share/man "$root"/usr/share/locale "$root"/usr/share/info "$root"/boot/initrd.img*
 

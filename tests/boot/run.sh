@@ -79,21 +79,8 @@ fi
 minbase=$package_dir/minbase-$codename.tar
 [ -f "$minbase" ] || give_up "the package stage's Debian root $minbase"
 
-# in_root ROOT COMMAND...: COMMAND in the chroot, in a mount namespace of
-# its own, so that /proc and apt's cache leave with it.
-in_root() {
-  local root=$1
-  shift
-  mkdir -p "$package_dir/apt-archives/partial"
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
-  unshare --mount --propagation private sh -c '
-    root=$1 cache=$2
-    shift 2
-    mount -t proc proc "$root/proc" &&
-      mount --bind "$cache" "$root/var/cache/apt/archives" &&
-      chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-        DEBIAN_FRONTEND=noninteractive "$@"' sh "$root" "$package_dir/apt-archives" "$@"
-}
+# shellcheck source=../../scripts/in-root.sh
+. "$source_dir/scripts/in-root.sh"
 
 # --- A root that boots: systemd and udev, and what the player depends on,
 # so that each run installs only the project's packages. Kept until the
@@ -105,8 +92,8 @@ if [ ! -f "$base" ]; then
   rm -rf "$work/base"
   mkdir -p "$work/base"
   tar -C "$work/base" -xf "$minbase"
-  if in_root "$work/base" apt-get update -qq >>"$log" 2>&1 &&
-    in_root "$work/base" apt-get -o APT::Keep-Downloaded-Packages=true install -y -qq \
+  if in_root "$package_dir/apt-archives" "$work/base" apt-get update -qq >>"$log" 2>&1 &&
+    in_root "$package_dir/apt-archives" "$work/base" apt-get -o APT::Keep-Downloaded-Packages=true install -y -qq \
       --no-install-recommends "${base_packages[@]}" >>"$log" 2>&1; then
     rm -f "$work"/base-*.tar
     tar -C "$work/base" -cf "$base.part" . && mv "$base.part" "$base"
@@ -124,7 +111,7 @@ mkdir -p "$root"
 tar -C "$root" -xf "$base"
 mkdir -p "$root/tmp/debs"
 cp "$player_deb" "$root/tmp/debs/"
-in_root "$root" sh -c 'apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb' \
+in_root "$package_dir/apt-archives" "$root" sh -c 'apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb' \
   >>"$log" 2>&1 || give_up "apt install of the discbox packages"
 rm -rf "$root/tmp/debs"
 vm_add_kernel_modules "$root" ata_piix sr_mod isofs snd_hda_intel snd_hda_codec_generic \
