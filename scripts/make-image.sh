@@ -171,10 +171,11 @@ dpkg-deb -x "$root"/tmp/busybox-static_*.deb "$work/busybox"
 rm -f "$root"/tmp/busybox-static_*.deb
 
 # What a player does not need: the kernel's network, graphics, camera and
-# such drivers (fewer modules also leave udev less to do at boot), apt's
-# lists and caches, documentation.
+# such drivers (fewer modules also leave udev less to do at boot), the
+# hypervisor's (udev loads it for every processor that could host virtual
+# machines), apt's lists and caches, documentation.
 moddir=$root/lib/modules/$kver/kernel
-rm -rf "$moddir"/net "$moddir"/drivers/{net,gpu,media,infiniband,staging,iio,bluetooth,nfc,isdn} \
+rm -rf "$moddir"/arch/x86/kvm "$moddir"/net "$moddir"/drivers/{net,gpu,media,infiniband,staging,iio,bluetooth,nfc,isdn} \
   "$moddir"/drivers/{mtd,hwmon,thunderbolt,nvme,gnss,fpga,w1,edac,crypto,platform/chrome} \
   "$moddir"/fs/{btrfs,xfs,ocfs2,nfs,nfsd,ceph,cifs,smb,gfs2,f2fs,jfs,reiserfs,nilfs2,ubifs,dlm} \
   "$moddir"/fs/{afs,coda,orangefs,9p,erofs,bcachefs}
@@ -198,9 +199,11 @@ if [ "$bare" = no ]; then
     "$root/etc/systemd/system/discbox.service.d/image.conf"
   echo parport_pc >"$root/etc/modules-load.d/discbox-image.conf"
   # Nothing that does not serve the player: no logins (the player owns
-  # tty1, and the box has no password to log in with), no package
+  # tty1, and the box has no password to log in with; getty-static would
+  # start them on tty2 to tty6 where logind is missing), no package
   # maintenance timers (the root cannot change), no file system checks.
-  for unit in getty@.service autovt@.service serial-getty@.service systemd-logind.service \
+  for unit in getty@.service autovt@.service serial-getty@.service getty-static.service \
+    systemd-logind.service \
     apt-daily.timer apt-daily-upgrade.timer dpkg-db-backup.timer e2scrub_all.timer \
     e2scrub_reap.service fstrim.timer systemd-tmpfiles-clean.timer; do
     ln -sf /dev/null "$root/etc/systemd/system/$unit"
