@@ -327,11 +327,15 @@ if [ "${IMAGE_TEST_I386:-0}" = 1 ]; then
   i386_ok=$?
   i386_prompt=$(prompt_seconds)
   stop_pc
+  # Its RAM at the prompt as the amd64 box's: with the drive empty.
+  start_pc i386-empty bios "$work/box-i386.img" empty
+  to_prompt && i386_ram=$(ram_in_use)
+  stop_pc
   system="qemu-system-x86_64"
   vm_test "i386 image, qemu-system-i386: the prompt, and the title plays"
   vm_expect "prompt and title" test "$i386_ok" = 0
   vm_test_done
-  i386_line=", i386 ${i386_prompt} s ($(($(stat -c %s "$work/box-i386.img") >> 20)) MiB)"
+  i386_line=", i386 ${i386_prompt} s, $(($(stat -c %s "$work/box-i386.img") >> 20)) MiB, RAM at the prompt ${i386_ram:-?} MiB"
 fi
 
 box_range=$(printf '%s\n' "${box_times[@]}" | sort -n | sed -n '1p;$p' | paste -sd-)
