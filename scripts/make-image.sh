@@ -124,8 +124,12 @@ if [ "$bare" = no ]; then
       build_root=$work/build-root
       rm -rf "$build_root"
       mkdir -p "$build_root"
-      tar -C "$build_root" -xf "$(cached_root build build-essential dpkg-dev debhelper dh-dkms cmake ninja-build \
-        fakeroot)"
+      # The build root follows debian/control: what its Build-Depends
+      # names (versions aside; apt takes a name that one package provides).
+      mapfile -t build_depends < <(sed -n '/^Build-Depends:/,/^[^ ]/{s/^Build-Depends://;/^[A-Z]/d;p}' \
+        "$source_dir/debian/control" | tr ',' '\n' | sed 's/(.*)//;s/\[.*\]//;s/^ *//;s/ *$//' |
+        grep -v '^$')
+      tar -C "$build_root" -xf "$(cached_root build build-essential dpkg-dev fakeroot "${build_depends[@]}")"
       build=$build_root/build
     fi
     rm -rf "$build"
