@@ -156,8 +156,10 @@ await() {
   done
 }
 shows() { glass | grep -qF -- "|$1"; }
-# not_on_glass ROM TRACE TEXT: a module with character ROM ROM never shows TEXT.
-not_on_glass() { ! grep -qF -- "$3" <("$port_replay" --lcd-rom "$1" "$2" 2>/dev/null); }
+# on_glass ROM TRACE TEXT: a module with character ROM ROM shows TEXT at
+# some point of TRACE; not_on_glass: never.
+on_glass() { grep -qF -- "$3" <("$port_replay" --lcd-rom "$1" "$2" 2>/dev/null); }
+not_on_glass() { ! on_glass "$@"; }
 # The title's screen: the artist and album on the first line.
 shows_title() { glass | grep -q -- '^|.* -- album01 *|'; }
 # A second of sound has reached the card.
@@ -297,8 +299,7 @@ vm_test_done
 
 # The A02 module: Ø drawn (the ROM has none), é from the ROM.
 vm_test "LCD_ROM=A02 in discbox.conf: the artist as an A02 module shows it"
-vm_expect "Øystein Sévåg on the A02 glass" grep -qF "|$artist -- album01" \
-  <("$port_replay" --lcd-rom A02 "$work/uefi.trace" 2>/dev/null)
+vm_expect "Øystein Sévåg on the A02 glass" on_glass A02 "$work/uefi.trace" "|$artist -- album01"
 # é and å came from the ROM, not drawn: an A00 module, whose ROM has other
 # letters there, does not show the name. (Under the default A00 the player
 # draws them, and both modules show it.)
